@@ -1,0 +1,146 @@
+#ifndef CPARAMETERS_CPARAMETERS_H
+#define CPARAMETERS_CPARAMETERS_H
+
+#include <json/json.h>
+
+#include <cstddef>
+#include <string>
+
+// Only the container's own symbols leave libCParameters.so: the library is
+// built with hidden visibility and this macro opens the class again.
+#if defined(__GNUC__) || defined(__clang__)
+#define CPARAMETERS_API __attribute__((visibility("default")))
+#else
+#define CPARAMETERS_API
+#endif
+
+/**
+ * A keyed store of named parameters: each entry is a name (compared byte by
+ * byte) and a JSON value, all kept in one JSON object whose iteration order
+ * is the ascending order of the names.
+ *
+ * Error policy: no operation throws for bad input. Reads of absent names
+ * answer with the caller's default, the null value or false; readers of text
+ * forms answer false and leave the container exactly as it was. No read
+ * inserts an entry. Only exceptions of the allocator (std::bad_alloc) pass
+ * through.
+ *
+ * The header is C++11; the operations defined out of line live in the
+ * shared library libCParameters.so.0.
+ */
+class CPARAMETERS_API CParameters
+{
+  public:
+    CParameters() : m_params(Json::objectValue) {}
+
+    /// Stores the text under \p name, replacing any earlier value.
+    /// A null \p value stores nothing.
+    void setParam(const std::string& name, const char* value)
+    {
+        if (value != nullptr) {
+            m_params[name] = Json::Value(value);
+        }
+    }
+
+    /// Stores a deep copy of \p value under \p name.
+    void setParam(const std::string& name, const Json::Value& value) { m_params[name] = Json::Value(value); }
+
+    /// The text stored under \p name; \p defaultValue when the name is
+    /// absent or its value is not a JSON string.
+    std::string getParamAsString(const std::string& name, const std::string& defaultValue) const
+    {
+        const Json::Value& value = m_params[name];
+        return value.isString() ? value.asString() : defaultValue;
+    }
+
+    /// A reference into the store, or to jsoncpp's shared null value when the
+    /// name is absent. Valid while the entry is not replaced.
+    const Json::Value& getParam(const std::string& name) const { return m_params[name]; }
+
+    bool exists(const std::string& name) const { return m_params.isMember(name); }
+
+    /// The number of entries; walks them, so it is linear in their number.
+    std::size_t size() const
+    {
+        std::size_t count = 0;
+        for (Json::Value::const_iterator it = m_params.begin(), last = m_params.end(); it != last; ++it) {
+            ++count;
+        }
+        return count;
+    }
+
+    Json::Value::const_iterator begin() const { return m_params.begin(); }
+    Json::Value::const_iterator end() const { return m_params.end(); }
+
+    /// The name of the entry that \p it designates.
+    static std::string getKey(Json::Value::const_iterator it) { return it.key().asString(); }
+
+    /// The text of the entry that \p it designates; empty when it is not a
+    /// JSON string.
+    static std::string getValueAsString(Json::Value::const_iterator it)
+    {
+        std::string result;
+        if (it->isString()) {
+            result = it->asString();
+        }
+        return result;
+    }
+
+    /// Each entry as name, \p nameValueSeparator, value; entries joined by
+    /// \p entrySeparator, in name order, with no quoting. A string value is
+    /// its text, null is empty, any other value is compact JSON.
+    std::string serialise(const std::string& nameValueSeparator, const std::string& entrySeparator) const;
+
+    /**
+     * Reads the delimited form and merges it in: the text's names are added
+     * or replaced with their values as JSON strings; other entries stay.
+     * Empty entries are skipped; each entry splits at its first
+     * \p nameValueSeparator, so a value may contain it; a name repeated in
+     * the text keeps its last value.
+     * \return false, changing nothing, for an entry without the name/value
+     *         separator or with an empty name, an empty separator, or two
+     *         equal separators.
+     * \note serialise() reads back to the same entries when the separators
+     *       are single characters, no name holds either separator and no
+     *       value holds the entry separator.
+     */
+    bool deSerialise(const std::string& text, const std::string& nameValueSeparator, const std::string& entrySeparator);
+
+    /// One compact JSON object on one line, non-ASCII text as UTF-8. Every
+    /// value, any bytes in its strings, reads back unchanged.
+    std::string serialiseAsJSON() const;
+
+    /// Nesting accepted by deSerialiseAsJSON(): the root object is level 1.
+    static const int maxJSONDepth = 64;
+
+    /**
+     * Reads strict JSON whose root is an object and merges its members in,
+     * each keeping its JSON type.
+     * \return false, changing nothing, for anything else: not JSON, another
+     *         root, comments, trailing commas or text, duplicate names, or
+     *         nesting deeper than maxJSONDepth.
+     */
+    bool deSerialiseAsJSON(const std::string& text);
+
+    /// Deep-copies every entry of \p other in; \p other wins on shared names.
+    void append(const CParameters& other);
+
+    /// The entry named \p name, or end() when there is none.
+    Json::Value::const_iterator find(const std::string& name) const;
+
+    /**
+     * The value under \p name as an int: a JSON number with no fraction, or a
+     * string of an optional sign and decimal digits only, within int range.
+     * Anything else, an absent name included, gives \p defaultValue.
+     */
+    int getParamAsInt(const std::string& name, int defaultValue) const;
+
+    /// Writes each entry to standard output as a line "name = value", the
+    /// value as compact JSON, and flushes.
+    void print() const;
+
+  private:
+    Json::Value m_params;
+};
+
+#endif

@@ -1,0 +1,41 @@
+# Runs a program and compares what it prints with an expected file.
+#
+#   -DPROGRAM=<path>          the program to run
+#   -DEMULATOR=<list>         prefix for cross builds (may be empty)
+#   -DLIBRARY_DIR=<dir>       put first on LD_LIBRARY_PATH (may be empty)
+#   -DEXPECTED=<file>         expected text
+#   -DEXPECTED_EXIT=<n>       expected exit status
+#   -DFAILURES_ONLY=ON        compare only the failure reports (standard
+#                             error) and the summary line
+#
+# Otherwise standard output is compared whole and standard error must be
+# empty. The run time in the summary varies and the source paths in failure
+# reports depend on the checkout, so both are taken out before comparing.
+
+if(LIBRARY_DIR)
+  set(ENV{LD_LIBRARY_PATH} "${LIBRARY_DIR}")
+endif()
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
+
+string(REGEX REPLACE "Test time: [0-9.]+ seconds.\n" "" output "${output}")
+if(FAILURES_ONLY)
+  string(REGEX REPLACE "[^\n]*:[0-9]+:[0-9]+: error: " "error: " errors "${errors}")
+  string(REGEX MATCH "(Success|FAILURE): [^\n]*\n" summary "${output}")
+  set(output "${errors}${summary}")
+  set(errors "")
+endif()
+
+file(READ "${EXPECTED}" expected)
+set(problems "")
+if(NOT output STREQUAL expected)
+  string(APPEND problems "output differs from ${EXPECTED}:\n--- got ---\n${output}--- end ---\n")
+endif()
+if(NOT status STREQUAL EXPECTED_EXIT)
+  string(APPEND problems "exit status ${status}, expected ${EXPECTED_EXIT}\n")
+endif()
+if(NOT errors STREQUAL "")
+  string(APPEND problems "standard error was not empty:\n${errors}\n")
+endif()
+if(problems)
+  message(FATAL_ERROR "${problems}")
+endif()
