@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    echo "usage: ./build.sh run|test" >&2
+    echo "usage: ./build.sh run|test|armhf" >&2
     exit 2
 }
 
@@ -30,7 +30,32 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev)
+base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools)
+armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
+sysroot=build/sysroot-armhf
+
+# The armhf Debian tree to build against: only unpacked, nothing configured.
+# It comes from this machine's own Debian archive (the first one its apt
+# sources name) without the update archives, whose armhf indexes have been
+# seen half-synced; a failed download is tried three times.
+make_sysroot() {
+    local try mirror
+    [ -e "$sysroot/.complete" ] && return 0
+    mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+    [ -n "$mirror" ] || mirror=$(sed -n 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) bookworm .*/\2/p' \
+        /etc/apt/sources.list 2>/dev/null | head -n 1)
+    for try in 1 2 3; do
+        rm -rf "$sysroot"
+        if mmdebstrap --variant=extract --architectures=armhf \
+            --include=libc6-dev,libstdc++-12-dev,libjsoncpp-dev,libunittest++-dev bookworm "$sysroot" $mirror; then
+            touch "$sysroot/.complete"
+            return 0
+        fi
+        echo "build.sh: making the armhf tree failed (try $try of 3)" >&2
+        sleep 20
+    done
+    exit 1
+}
 
 # Configures and builds one preset.
 build() {
@@ -48,6 +73,12 @@ test)
     need_packages "${base_packages[@]}"
     build default
     ctest --preset default
+    ;;
+armhf)
+    need_packages "${armhf_packages[@]}"
+    make_sysroot
+    build armhf
+    ctest --preset armhf
     ;;
 *)
     usage
