@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    echo "usage: ./build.sh run|test|armhf" >&2
+    echo "usage: ./build.sh run|test|armhf|footprint" >&2
     exit 2
 }
 
@@ -79,6 +79,21 @@ armhf)
     make_sysroot
     build armhf
     ctest --preset armhf
+    ;;
+footprint)
+    # Stripped sizes of the armhf build, and the native test program's peak
+    # heap (valgrind massif) and peak resident memory (GNU time).
+    need_packages "${armhf_packages[@]}" "${base_packages[@]}" valgrind time
+    [ -e build/armhf/src/CParameters/libCParameters.so.0 ] || "$0" armhf
+    build default
+    for file in build/armhf/src/CParameters/libCParameters.so.0 build/armhf/src/CParameters/CParametersTest; do
+        arm-linux-gnueabihf-strip -o build/stripped "$file"
+        echo "armhf stripped $(basename "$file"): $(stat -c %s build/stripped) bytes"
+    done
+    program=build/default/src/CParameters/CParametersTest
+    valgrind --tool=massif --massif-out-file=build/massif.out "$program" >/dev/null 2>&1
+    echo "x86-64 test program peak heap: $(grep -o 'mem_heap_B=[0-9]*' build/massif.out | cut -d= -f2 | sort -n | tail -n 1) bytes"
+    /usr/bin/time -f "x86-64 test program peak resident: %M KiB" "$program" >/dev/null
     ;;
 *)
     usage

@@ -5,7 +5,8 @@
 #   -DBUILD_DIR, -DPREFIX, -DLIBDIR   the build to install, where to, its library folder
 #   -DSYSROOT                    cross builds: the target tree, used as DESTDIR
 #   -DSOURCE_DIR, -DWORK_DIR     the consumer's sources and a scratch folder
-#   -DCXX, -DTOOLCHAIN, -DEMULATOR, -DPKG_CONFIG_LIBDIR   as the main build has them
+#   -DCXX, -DEMULATOR, -DPKG_CONFIG_LIBDIR   as the main build has them
+#   -DCROSS_ARGS                 cross builds: the toolchain file and its variables
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -26,12 +27,8 @@ endif()
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 if(MODE STREQUAL "cmake")
-  set(cross "")
-  if(TOOLCHAIN)
-    set(cross "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}" "-DCPARAMETERS_SYSROOT=${SYSROOT}")
-  endif()
   run(${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_PREFIX_PATH=${PREFIX}"
-      ${cross})
+      ${CROSS_ARGS})
   run(${CMAKE_COMMAND} --build "${WORK_DIR}")
 elseif(MODE STREQUAL "pkgconfig")
   # Our .pc lies in the fresh tree; jsoncpp's comes from the system or the target tree.
