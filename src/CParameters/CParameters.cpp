@@ -172,8 +172,17 @@ bool CParameters::deSerialiseAsJSON(const std::string& text)
     if (!parsed.isObject()) {
         return false;
     }
+    // Merge the smaller store into the larger: when the text holds more,
+    // it becomes the store and only the old entries it lacks are moved back.
+    const bool textWins = parsed.size() >= m_params.size();
+    if (textWins) {
+        m_params.swap(parsed);
+    }
     for (auto it = parsed.begin(); it != parsed.end(); ++it) {
         const std::string_view name = memberName(it);
+        if (textWins && m_params.find(name.data(), name.data() + name.size()) != nullptr) {
+            continue;
+        }
         *m_params.demand(name.data(), name.data() + name.size()) = std::move(*it);
     }
     return true;
@@ -182,6 +191,10 @@ bool CParameters::deSerialiseAsJSON(const std::string& text)
 void CParameters::append(const CParameters& other)
 {
     if (&other == this) {
+        return;
+    }
+    if (m_params.empty()) {
+        m_params = other.m_params; // copies the tree as it stands, no look-ups
         return;
     }
     for (auto it = other.m_params.begin(); it != other.m_params.end(); ++it) {
