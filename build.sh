@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    echo "usage: ./build.sh run|test|armhf|footprint" >&2
+    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|footprint" >&2
     exit 2
 }
 
@@ -30,7 +30,7 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools)
+base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 sysroot=build/sysroot-armhf
 
@@ -73,6 +73,34 @@ test)
     need_packages "${base_packages[@]}"
     build default
     ctest --preset default
+    ;;
+sanitize)
+    need_packages "${base_packages[@]}"
+    build sanitize
+    ctest --preset sanitize
+    ;;
+fuzz)
+    # Each target for the given seconds, from the committed seeds plus what
+    # earlier runs here found; a fault stops the run with its report.
+    seconds=${2:-60}
+    need_packages "${base_packages[@]}" clang libclang-rt-14-dev
+    build fuzz
+    for name in deserialise deserialise_json; do
+        corpus=build/fuzz/corpus/$name
+        log=build/fuzz/$name.log
+        mkdir -p "$corpus"
+        dict=()
+        [ "$name" = deserialise_json ] && dict=(-dict=fuzz/json.dict)
+        if ! "build/fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 "${dict[@]}" \
+            "$corpus" "fuzz/corpus/$name" >"$log" 2>&1; then
+            tail -n 40 "$log"
+            echo "fuzz $name: FAULT (inputs in build/fuzz, log $log)" >&2
+            exit 1
+        fi
+        executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+        coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)
+        echo "fuzz $name: $executions executions in ${seconds} s without a fault; $coverage; corpus $(ls "$corpus" | wc -l) inputs"
+    done
     ;;
 armhf)
     need_packages "${armhf_packages[@]}"

@@ -5,7 +5,7 @@
 #   -DBUILD_DIR, -DPREFIX, -DLIBDIR   the build to install, where to, its library folder
 #   -DSYSROOT                    cross builds: the target tree, used as DESTDIR
 #   -DSOURCE_DIR, -DWORK_DIR     the consumer's sources and a scratch folder
-#   -DCXX, -DEMULATOR, -DPKG_CONFIG_LIBDIR   as the main build has them
+#   -DCXX, -DCXX_FLAGS, -DEMULATOR, -DPKG_CONFIG_LIBDIR   as the main build has them
 #   -DCROSS_ARGS                 cross builds: the toolchain file and its variables
 
 function(run)
@@ -27,7 +27,8 @@ endif()
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 if(MODE STREQUAL "cmake")
-  run(${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_PREFIX_PATH=${PREFIX}"
+  run(${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+      "-DCMAKE_PREFIX_PATH=${PREFIX}"
       ${CROSS_ARGS})
   run(${CMAKE_COMMAND} --build "${WORK_DIR}")
 elseif(MODE STREQUAL "pkgconfig")
@@ -39,7 +40,7 @@ elseif(MODE STREQUAL "pkgconfig")
     set(sysroot_flag "--sysroot=${SYSROOT}")
   endif()
   run(pkg-config --cflags --libs cparameters)
-  separate_arguments(flags UNIX_COMMAND "${output}")
+  separate_arguments(flags UNIX_COMMAND "${CXX_FLAGS} ${output}")
   run(${CXX} ${sysroot_flag} "${SOURCE_DIR}/consumer.cpp" ${flags} -o "${WORK_DIR}/consumer")
 endif()
 
