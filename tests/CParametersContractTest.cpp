@@ -146,16 +146,18 @@ SUITE(JSON)
         CHECK_EQUAL(source.serialiseAsJSON(), copy.serialiseAsJSON());
     }
 
-    TEST(NestingStopsAtTheDocumentedDepth)
+    TEST(ReadsNestedValuesUpToTheDocumentedDepth)
     {
         std::string deepest = "{}";
         for (int level = 1; level < CParameters::maxJSONDepth; ++level) {
             deepest = "{\"k\":" + deepest + "}";
         }
         CParameters parameters;
+        CHECK(parameters.deSerialiseAsJSON(R"({"a:b":"c\":d","e":[{"f":"\\"},{"f":":"}]})"));
+        CHECK_EQUAL("c\":d", parameters.getParamAsString("a:b", ""));
         CHECK(parameters.deSerialiseAsJSON(deepest));
         CHECK(!parameters.deSerialiseAsJSON("{\"k\":" + deepest + "}"));
-        CHECK_EQUAL(1u, parameters.size());
+        CHECK_EQUAL(3u, parameters.size());
     }
 
     TEST(RejectedTextChangesNothing)
@@ -164,7 +166,7 @@ SUITE(JSON)
         const char* const cases[] = {
             "", "[]", "\"s\"", "{", "{\"a\":1,}", "{} {}", "{}/**/", "{\"a\":1,\"a\":2}", "{'a':1}", "{\"a\":NaN}",
             "{\"a\":\r", "\xef\xbb\xbf{}", "{\"a\":[1,]}", "{\"a\":\"\\x\"}", "{\"a\":01}", "{\"a\":1.}", "{\"a\":-}",
-            "{\"a\":1e}", "{\"a\":\"\t\"}"};
+            "{\"a\":1e}", "{\"a\":\"\t\"}", "{\"o\":[{\"k\":1,\"k\":2}]}"};
         // clang-format on
         for (const char* bad : cases) {
             CParameters parameters;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -27,76 +28,136 @@ std::string_view stringValue(const Json::Value& value)
     return {begin, static_cast<std::size_t>(end - begin)};
 }
 
+// Building a jsoncpp writer or reader costs more than using it on a small
+// store, so each thread keeps one of each; neither calls back into us, so
+// neither is ever used twice at once.
+class CompactWriter
+{
+  public:
+    CompactWriter()
+    {
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "";
+        // Raw bytes rather than \u escapes: escaping would decode each string
+        // as UTF-8 and mangle any that is not, losing the round trip.
+        builder["emitUTF8"] = true;
+        m_writer.reset(builder.newStreamWriter());
+    }
+
+    std::string write(const Json::Value& value)
+    {
+        m_out.str(std::string());
+        m_writer->write(value, &m_out);
+        return m_out.str();
+    }
+
+  private:
+    std::unique_ptr<Json::StreamWriter> m_writer;
+    std::ostringstream m_out;
+};
+
 std::string compactJSON(const Json::Value& value)
 {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    // Raw bytes rather than \u escapes: escaping would decode each string
-    // as UTF-8 and mangle any that is not, losing the round trip.
-    builder["emitUTF8"] = true;
-    return Json::writeString(builder, value);
+    thread_local CompactWriter writer;
+    return writer.write(value);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// jsoncpp's strict mode still reads numbers such as 01, 1. or a lone minus,
-// and raw control characters inside strings. One pass over the text rejects
-// those; jsoncpp checks everything else.
-bool numbersAndStringsAreStrict(std::string_view text)
+std::size_t skipDigits(std::string_view text, std::size_t i)
 {
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    while (i < text.size() && isDigit(text[i])) {
+        ++i;
+    }
+    return i;
+}
+
+// The end of the JSON number that starts at i, or npos when there is none:
+// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+std::size_t numberEnd(std::string_view text, std::size_t i)
+{
+    i += text[i] == '-';
+    const std::size_t first = i;
+    i = skipDigits(text, i);
+    if (i == first || (text[first] == '0' && i - first > 1)) {
+        return std::string_view::npos;
+    }
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t fraction = i + 1;
+        i = skipDigits(text, fraction);
+        if (i == fraction) {
+            return std::string_view::npos;
+        }
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        i += i < text.size() && (text[i] == '+' || text[i] == '-');
+        const std::size_t exponent = i;
+        i = skipDigits(text, exponent);
+        if (i == exponent) {
+            return std::string_view::npos;
+        }
+    }
+    return i;
+}
+
+// jsoncpp's strict mode still reads numbers such as 01, 1. or a lone minus,
+// and raw control characters inside strings; this pass rejects those. It
+// also counts the colons outside strings, one for each object member that
+// the text holds at any depth.
+bool scanText(std::string_view text, std::size_t& members)
+{
+    members = 0;
+    for (std::size_t i = 0; i < text.size();) {
         const char c = text[i];
         if (c == '"') {
             for (++i; i < text.size() && text[i] != '"'; ++i) {
                 if (static_cast<unsigned char>(text[i]) < 0x20) {
                     return false;
                 }
-                i += text[i] == '\\';
+                i += text[i] == '\\'; // the escaped byte goes with it
             }
+            ++i;
         } else if (c == '-' || isDigit(c)) {
-            // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-            i += c == '-';
-            const std::size_t first = i;
-            while (i < text.size() && isDigit(text[i])) {
-                ++i;
-            }
-            if (i == first || (text[first] == '0' && i - first > 1)) {
+            i = numberEnd(text, i);
+            if (i == std::string_view::npos) {
                 return false;
             }
-            if (i < text.size() && text[i] == '.') {
-                const std::size_t fraction = ++i;
-                while (i < text.size() && isDigit(text[i])) {
-                    ++i;
-                }
-                if (i == fraction) {
-                    return false;
-                }
-            }
-            if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-                i += i + 1 < text.size() && (text[i + 1] == '+' || text[i + 1] == '-');
-                const std::size_t exponent = ++i;
-                while (i < text.size() && isDigit(text[i])) {
-                    ++i;
-                }
-                if (i == exponent) {
-                    return false;
-                }
-            }
-            --i;
+        } else {
+            members += c == ':';
+            ++i;
         }
     }
     return true;
 }
 
-// Strict JSON only; jsoncpp signals a depth beyond stackLimit by throwing,
-// and counts every value, the root included, as one level.
-std::unique_ptr<Json::CharReader> strictReader()
+// The members of every object within value.
+std::size_t memberCount(const Json::Value& value)
 {
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    builder["stackLimit"] = CParameters::maxJSONDepth;
-    builder["skipBom"] = false;
-    return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+    std::size_t count = value.isObject() ? value.size() : 0;
+    for (const Json::Value& child : value) {
+        if (child.isObject() || child.isArray()) {
+            count += memberCount(child);
+        }
+    }
+    return count;
+}
+
+// Strict JSON only; jsoncpp signals a depth beyond stackLimit by throwing,
+// and counts every value, the root included, as one level. Its own check
+// for duplicate names looks every name up once more, a quarter of the parse;
+// deSerialiseAsJSON finds duplicates by counting members instead.
+Json::CharReader& strictReader()
+{
+    thread_local const std::unique_ptr<Json::CharReader> reader = [] {
+        Json::CharReaderBuilder builder;
+        Json::CharReaderBuilder::strictMode(&builder.settings_);
+        builder["stackLimit"] = CParameters::maxJSONDepth;
+        builder["skipBom"] = false;
+        builder["rejectDupKeys"] = false;
+        return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+    }();
+    return *reader;
 }
 
 } // namespace
@@ -104,14 +165,17 @@ std::unique_ptr<Json::CharReader> strictReader()
 std::string CParameters::serialise(const std::string& nameValueSeparator, const std::string& entrySeparator) const
 {
     std::string text;
-    for (auto it = m_params.begin(); it != m_params.end(); ++it) {
-        if (it != m_params.begin()) {
+    const auto first = m_params.begin();
+    for (auto it = first, last = m_params.end(); it != last; ++it) {
+        if (it != first) {
             text += entrySeparator;
         }
         text += memberName(it);
         text += nameValueSeparator;
-        if (it->isString()) {
-            text += stringValue(*it);
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        if (it->getString(&begin, &end)) {
+            text.append(begin, end);
         } else if (!it->isNull()) {
             text += compactJSON(*it);
         }
@@ -158,18 +222,20 @@ std::string CParameters::serialiseAsJSON() const { return compactJSON(m_params);
 bool CParameters::deSerialiseAsJSON(const std::string& text)
 {
     // A failed parse can leave a partial tree behind, so parse aside.
-    if (!numbersAndStringsAreStrict(text)) {
+    std::size_t members = 0;
+    if (!scanText(text, members)) {
         return false;
     }
     Json::Value parsed;
     try {
-        if (!strictReader()->parse(text.data(), text.data() + text.size(), &parsed, nullptr)) {
+        if (!strictReader().parse(text.data(), text.data() + text.size(), &parsed, nullptr)) {
             return false;
         }
     } catch (const Json::Exception&) {
         return false;
     }
-    if (!parsed.isObject()) {
+    // A name repeated within an object leaves fewer members than colons.
+    if (!parsed.isObject() || memberCount(parsed) != members) {
         return false;
     }
     // Merge the smaller store into the larger: when the text holds more,
