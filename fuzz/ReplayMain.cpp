@@ -11,8 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace
-{
+namespace {
 
 void replay(const std::filesystem::path& file)
 {

@@ -10,8 +10,7 @@
 
 #include "CParameters.h"
 
-namespace
-{
+namespace {
 
 // A container holding a text, an empty text, a number and an object.
 void fill(CParameters& parameters)

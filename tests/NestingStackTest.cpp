@@ -14,8 +14,7 @@
 
 #include "CParameters.h"
 
-namespace
-{
+namespace {
 
 const std::size_t stackSize = 128 * 1024;
 const unsigned char unused = 0xa5;

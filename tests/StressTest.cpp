@@ -10,8 +10,7 @@
 
 #include "CParameters.h"
 
-namespace
-{
+namespace {
 
 const std::size_t entryCount = 1000000;
 

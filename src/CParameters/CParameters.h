@@ -28,9 +28,8 @@
  * The header is C++11; the operations defined out of line live in the
  * shared library libCParameters.so.0.
  */
-class CPARAMETERS_API CParameters
-{
-  public:
+class CPARAMETERS_API CParameters {
+public:
     CParameters() : m_params(Json::objectValue) {}
 
     /// Stores the text under \p name, replacing any earlier value.
@@ -139,7 +138,7 @@ class CPARAMETERS_API CParameters
     /// value as compact JSON, and flushes.
     void print() const;
 
-  private:
+private:
     Json::Value m_params;
 };
 

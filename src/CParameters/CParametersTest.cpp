@@ -11,8 +11,7 @@
 
 #include "CParameters.h"
 
-namespace
-{
+namespace {
 
 // Reads, prints and checks the three values that PassByReference stores.
 bool printAndCheck(const CParameters& parameters)
