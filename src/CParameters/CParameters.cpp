@@ -10,8 +10,7 @@
 
 const int CParameters::maxJSONDepth;
 
-namespace
-{
+namespace {
 
 std::string_view memberName(const Json::Value::const_iterator& it)
 {
@@ -20,20 +19,11 @@ std::string_view memberName(const Json::Value::const_iterator& it)
     return {begin, static_cast<std::size_t>(end - begin)};
 }
 
-std::string_view stringValue(const Json::Value& value)
-{
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    value.getString(&begin, &end);
-    return {begin, static_cast<std::size_t>(end - begin)};
-}
-
 // Building a jsoncpp writer or reader costs more than using it on a small
 // store, so each thread keeps one of each; neither calls back into us, so
 // neither is ever used twice at once.
-class CompactWriter
-{
-  public:
+class CompactWriter {
+public:
     CompactWriter()
     {
         Json::StreamWriterBuilder builder;
@@ -51,7 +41,7 @@ class CompactWriter
         return m_out.str();
     }
 
-  private:
+private:
     std::unique_ptr<Json::StreamWriter> m_writer;
     std::ostringstream m_out;
 };
@@ -290,21 +280,23 @@ int CParameters::getParamAsInt(const std::string& name, int defaultValue) const
     if (value == nullptr) {
         return defaultValue;
     }
-    if (value->isNumeric() && value->isInt()) {
+    if (value->isInt()) {
         return value->asInt();
     }
-    if (!value->isString()) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (!value->getString(&begin, &end)) {
         return defaultValue;
     }
-    std::string_view digits = stringValue(*value);
+    std::string_view digits(begin, static_cast<std::size_t>(end - begin));
     // from_chars takes a minus but no plus; a plus directly before a digit
     // is dropped so that "+-5" still fails.
     if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9') {
         digits.remove_prefix(1);
     }
     int number = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    return error == std::errc() && end == digits.data() + digits.size() ? number : defaultValue;
+    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    return error == std::errc() && stop == digits.data() + digits.size() ? number : defaultValue;
 }
 
 void CParameters::print() const
