@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|footprint" >&2
+    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|footprint|bench" >&2
     exit 2
 }
 
@@ -107,6 +107,25 @@ armhf)
     make_sysroot
     build armhf
     ctest --preset armhf
+    ;;
+bench)
+    # Times: each operation in a process of its own, so that container and
+    # baseline meet the same fresh heap; medians of repetitions. Then
+    # instruction counts under callgrind, repeatable where times are not.
+    need_packages "${base_packages[@]}" libbenchmark-dev nlohmann-json3-dev
+    build bench
+    program=build/bench/bench/CParametersBench
+    rm -f build/bench/times-*.json build/bench/callgrind.out*
+    echo "timing (about two minutes)"
+    for operation in $("$program" --benchmark_list_tests | cut -d/ -f1 | uniq); do
+        "$program" --benchmark_filter="^$operation/" --benchmark_repetitions=5 --benchmark_min_time=0.2 \
+            --benchmark_report_aggregates_only=true --benchmark_out="build/bench/times-$operation.json" \
+            --benchmark_out_format=json >/dev/null
+    done
+    echo "counting instructions under callgrind (about two minutes)"
+    valgrind --tool=callgrind --callgrind-out-file=build/bench/callgrind.out "$program" --count-instructions \
+        2>build/bench/callgrind.log
+    "$program" --table build/bench/callgrind.out build/bench/times-*.json
     ;;
 footprint)
     # Stripped sizes of the armhf build, and the native test program's peak
