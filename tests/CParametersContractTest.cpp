@@ -145,7 +145,7 @@ SUITE(JSON)
         CHECK_EQUAL(source.serialiseAsJSON(), copy.serialiseAsJSON());
     }
 
-    TEST(ReadsNestedValuesUpToTheDocumentedDepth)
+    TEST(MergesNestedValuesUpToTheDocumentedDepth)
     {
         std::string deepest = "{}";
         for (int level = 1; level < CParameters::maxJSONDepth; ++level) {
@@ -156,6 +156,8 @@ SUITE(JSON)
         CHECK_EQUAL("c\":d", parameters.getParamAsString("a:b", ""));
         CHECK(parameters.deSerialiseAsJSON(deepest));
         CHECK(!parameters.deSerialiseAsJSON("{\"k\":" + deepest + "}"));
+        CHECK(parameters.deSerialiseAsJSON(R"({"a:b":1})"));
+        CHECK_EQUAL(1, parameters.getParamAsInt("a:b", 0));
         CHECK_EQUAL(3u, parameters.size());
     }
 

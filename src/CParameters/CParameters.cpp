@@ -211,11 +211,11 @@ std::string CParameters::serialiseAsJSON() const { return compactJSON(m_params);
 
 bool CParameters::deSerialiseAsJSON(const std::string& text)
 {
-    // A failed parse can leave a partial tree behind, so parse aside.
     std::size_t members = 0;
     if (!scanText(text, members)) {
         return false;
     }
+    // A failed parse can leave a partial tree behind, so parse aside.
     Json::Value parsed;
     try {
         if (!strictReader().parse(text.data(), text.data() + text.size(), &parsed, nullptr)) {
@@ -228,17 +228,12 @@ bool CParameters::deSerialiseAsJSON(const std::string& text)
     if (!parsed.isObject() || memberCount(parsed) != members) {
         return false;
     }
-    // Merge the smaller store into the larger: when the text holds more,
-    // it becomes the store and only the old entries it lacks are moved back.
-    const bool textWins = parsed.size() >= m_params.size();
-    if (textWins) {
-        m_params.swap(parsed);
+    if (m_params.empty()) {
+        m_params.swap(parsed); // the common case: no look-ups at all
+        return true;
     }
     for (auto it = parsed.begin(); it != parsed.end(); ++it) {
         const std::string_view name = memberName(it);
-        if (textWins && m_params.find(name.data(), name.data() + name.size()) != nullptr) {
-            continue;
-        }
         *m_params.demand(name.data(), name.data() + name.size()) = std::move(*it);
     }
     return true;
@@ -261,17 +256,17 @@ void CParameters::append(const CParameters& other)
 
 Json::Value::const_iterator CParameters::find(const std::string& name) const
 {
-    // jsoncpp offers no iterator for a key: find the value in log time, then
-    // walk to the entry that holds it.
+    // jsoncpp offers no iterator for a name: find the value in logarithmic
+    // time, then walk to the entry that holds it, comparing addresses.
     const Json::Value* const value = m_params.find(name.data(), name.data() + name.size());
-    auto it = m_params.begin();
-    if (value != nullptr) {
-        while (&*it != value) {
-            ++it;
-        }
-        return it;
+    if (value == nullptr) {
+        return m_params.end();
     }
-    return m_params.end();
+    auto it = m_params.begin();
+    while (&*it != value) {
+        ++it;
+    }
+    return it;
 }
 
 int CParameters::getParamAsInt(const std::string& name, int defaultValue) const

@@ -22,8 +22,9 @@
  * Error policy: no operation throws for bad input. Reads of absent names
  * answer with the caller's default, the null value or false; readers of text
  * forms answer false and leave the container exactly as it was. No read
- * inserts an entry. Only exceptions of the allocator (std::bad_alloc) pass
- * through.
+ * inserts an entry. Only the allocator's std::bad_alloc passes through; a
+ * merge it interrupts may have applied part of its entries, and loses none
+ * of the others.
  *
  * The header is C++11; the operations defined out of line live in the
  * shared library libCParameters.so.0.
