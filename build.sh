@@ -130,8 +130,9 @@ bench)
 footprint)
     # Stripped sizes of the armhf build, and the native test program's peak
     # heap (valgrind massif) and peak resident memory (GNU time).
-    need_packages "${armhf_packages[@]}" "${base_packages[@]}" valgrind time
-    [ -e build/armhf/src/CParameters/libCParameters.so.0 ] || "$0" armhf
+    need_packages "${armhf_packages[@]}" "${base_packages[@]}" time
+    make_sysroot
+    build armhf
     build default
     for file in build/armhf/src/CParameters/libCParameters.so.0 build/armhf/src/CParameters/CParametersTest; do
         arm-linux-gnueabihf-strip -o build/stripped "$file"
