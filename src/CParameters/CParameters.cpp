@@ -19,6 +19,13 @@ std::string_view memberName(const Json::Value::const_iterator& it)
     return {begin, static_cast<std::size_t>(end - begin)};
 }
 
+// The store's entry for a name, added as null when absent. Names may hold
+// any bytes, NULs included.
+Json::Value& entryFor(Json::Value& store, std::string_view name)
+{
+    return *store.demand(name.data(), name.data() + name.size());
+}
+
 // Building a jsoncpp writer or reader costs more than using it on a small
 // store, so each thread keeps one of each; neither calls back into us, so
 // neither is ever used twice at once.
@@ -199,10 +206,8 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
         }
         entries.emplace_back(entry.substr(0, split), entry.substr(split + nameValueSeparator.size()));
     }
-    for (const auto& entry : entries) {
-        const std::string_view value = entry.second;
-        *m_params.demand(entry.first.data(), entry.first.data() + entry.first.size()) =
-            Json::Value(value.data(), value.data() + value.size());
+    for (const auto& [name, value] : entries) {
+        entryFor(m_params, name) = Json::Value(value.data(), value.data() + value.size());
     }
     return true;
 }
@@ -233,8 +238,7 @@ bool CParameters::deSerialiseAsJSON(const std::string& text)
         return true;
     }
     for (auto it = parsed.begin(); it != parsed.end(); ++it) {
-        const std::string_view name = memberName(it);
-        *m_params.demand(name.data(), name.data() + name.size()) = std::move(*it);
+        entryFor(m_params, memberName(it)) = std::move(*it);
     }
     return true;
 }
@@ -249,8 +253,7 @@ void CParameters::append(const CParameters& other)
         return;
     }
     for (auto it = other.m_params.begin(); it != other.m_params.end(); ++it) {
-        const std::string_view name = memberName(it);
-        *m_params.demand(name.data(), name.data() + name.size()) = *it;
+        entryFor(m_params, memberName(it)) = *it;
     }
 }
 
