@@ -2,7 +2,7 @@
 #   -DNM=<nm> -DLIBRARY=<libCParameters.so.0> -DEXPECTED=<list, one symbol a line, sorted>
 
 execute_process(COMMAND ${NM} -D --defined-only --demangle "${LIBRARY}" OUTPUT_VARIABLE listing
-                RESULT_VARIABLE status COMMAND_ERROR_IS_FATAL ANY)
+                COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX REPLACE "[^\n]* [A-Za-z] " "" listing "${listing}")
 string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" symbols "${listing}")
