@@ -22,9 +22,9 @@
  * Error policy: no operation throws for bad input. Reads of absent names
  * answer with the caller's default, the null value or false; readers of text
  * forms answer false and leave the container exactly as it was. No read
- * inserts an entry. Only the allocator's std::bad_alloc passes through; a
- * merge it interrupts may have applied part of its entries, and loses none
- * of the others.
+ * inserts an entry. Only std::bad_alloc passes through (jsoncpp's own
+ * allocation failures included), and the library operations it interrupts
+ * leave the container exactly as it was and return no partial text.
  *
  * The header is C++11; the operations defined out of line live in the
  * shared library libCParameters.so.0.
@@ -106,19 +106,34 @@ public:
      */
     bool deSerialise(const std::string& text, const std::string& nameValueSeparator, const std::string& entrySeparator);
 
-    /// One compact JSON object on one line, non-ASCII text as UTF-8. Every
-    /// value, any bytes in its strings, reads back unchanged.
+    /**
+     * One compact JSON object on one line: no spaces, strings as their bytes
+     * (UTF-8 or not) with only '"', '\\' and control characters escaped,
+     * doubles in the shortest text that reads back to the same double (with
+     * ".0" when it would otherwise read as an integer), never a comment.
+     * \post deSerialiseAsJSON() reads it back to the same entries, except
+     *       that non-finite numbers are written as null, and values nested
+     *       deeper than maxJSONDepth (only setParam() can store them) are
+     *       written but not read back.
+     */
     std::string serialiseAsJSON() const;
 
-    /// Nesting accepted by deSerialiseAsJSON(): the root object is level 1.
+    /// Containers that deSerialiseAsJSON() accepts nested in each other, the
+    /// root object counting as the first; scalars are no level.
     static const int maxJSONDepth = 64;
 
     /**
-     * Reads strict JSON whose root is an object and merges its members in,
-     * each keeping its JSON type.
-     * \return false, changing nothing, for anything else: not JSON, another
-     *         root, comments, trailing commas or text, duplicate names, or
-     *         nesting deeper than maxJSONDepth.
+     * Reads JSON (RFC 8259) whose root is an object and merges its members
+     * in, each keeping its type: integers within 64 bits (signed, or
+     * unsigned above the signed range) as integers, other numbers as the
+     * nearest double. Locale-independent. Strings may hold any bytes but raw
+     * control characters; invalid UTF-8 is kept as it is.
+     * \return false, changing nothing, for anything else: another root,
+     *         comments, trailing commas, anything but JSON whitespace after
+     *         the root (a NUL byte included), numbers such as 01, +1, 1. or
+     *         -, invalid escapes or unpaired surrogates, duplicate names at
+     *         any depth, numbers beyond a double's range, or more than
+     *         maxJSONDepth nested containers.
      */
     bool deSerialiseAsJSON(const std::string& text);
 
@@ -136,7 +151,7 @@ public:
     int getParamAsInt(const std::string& name, int defaultValue) const;
 
     /// Writes each entry to standard output as a line "name = value", the
-    /// value as compact JSON, and flushes.
+    /// value as serialiseAsJSON() writes it, and flushes.
     void print() const;
 
 private:

@@ -1,0 +1,610 @@
+#include "JsonText.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#ifndef CPARAMETERS_HAVE_DOUBLE_FROM_CHARS
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <locale.h>
+#endif
+
+namespace cparameters {
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// What a byte means inside a string.
+enum ByteClass : unsigned char { plain, quote, backslash, control };
+
+constexpr std::array<ByteClass, 256> byteClasses = [] {
+    std::array<ByteClass, 256> classes{};
+    for (int c = 0; c < 0x20; ++c) {
+        classes[c] = control;
+    }
+    classes['"'] = quote;
+    classes['\\'] = backslash;
+    return classes;
+}();
+
+ByteClass classOf(char c) { return byteClasses[static_cast<unsigned char>(c)]; }
+
+#ifndef CPARAMETERS_HAVE_DOUBLE_FROM_CHARS
+// C++ libraries without from_chars for double: strtod in the "C" locale,
+// whatever the process's locale is.
+locale_t cLocale()
+{
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", locale_t());
+    return locale;
+}
+#endif
+
+// The decimal exponent of the leading digit of a valid JSON number, which
+// tells an overflow from an underflow; saturates far beyond double's range.
+long decimalExponent(std::string_view number)
+{
+    std::size_t i = number[0] == '-';
+    long exponent = 0;
+    if (number[i] != '0') {
+        for (; i < number.size() && isDigit(number[i]); ++i) {
+            ++exponent;
+        }
+    } else {
+        for (i += 2; i < number.size() && number[i] == '0'; ++i) {
+            --exponent;
+        }
+    }
+    const std::size_t e = number.find_first_of("eE");
+    if (e != std::string_view::npos) {
+        const bool negative = number[e + 1] == '-';
+        long written = 0;
+        for (i = e + 1 + (number[e + 1] == '-' || number[e + 1] == '+'); i < number.size(); ++i) {
+            written = std::min(written * 10 + (number[i] - '0'), 100000L);
+        }
+        exponent += negative ? -written : written;
+    }
+    return exponent;
+}
+
+// A valid JSON number as the nearest double. A number too large for a double
+// is no number; one too small to be told from zero reads as zero.
+bool toDouble(std::string_view number, double& result)
+{
+#ifdef CPARAMETERS_HAVE_DOUBLE_FROM_CHARS
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), result);
+    static_cast<void>(end);
+    if (error == std::errc()) {
+        return true;
+    }
+#else
+    const std::string terminated(number);
+    errno = 0;
+    result = strtod_l(terminated.c_str(), nullptr, cLocale());
+    if (errno != ERANGE) {
+        return true;
+    }
+#endif
+    if (decimalExponent(number) > 0) {
+        return false;
+    }
+    result = number[0] == '-' ? -0.0 : 0.0;
+    return true;
+}
+
+class Reader {
+public:
+    Reader(std::string_view text, int maxDepth, TextFault& fault)
+        : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_maxDepth(maxDepth),
+          m_fault(fault)
+    {
+    }
+
+    bool readDocument(Json::Value& root)
+    {
+        skipSpace();
+        if (m_pos == m_end || *m_pos != '{') {
+            return unexpected("the root must be an object");
+        }
+        if (!readValue(root, 0)) {
+            return false;
+        }
+        skipSpace();
+        return m_pos == m_end || unexpected("text after the root object");
+    }
+
+private:
+    bool fail(const char* at, const char* reason)
+    {
+        m_fault.offset = static_cast<std::size_t>(at - m_begin);
+        m_fault.reason = reason;
+        return false;
+    }
+
+    // A fault at the current position, named as a comment or end of text
+    // when it is one, else as what was expected there.
+    bool unexpected(const char* expected)
+    {
+        if (m_pos == m_end) {
+            return fail(m_pos, "unexpected end of text");
+        }
+        if (*m_pos == '/' && m_pos + 1 != m_end && (m_pos[1] == '/' || m_pos[1] == '*')) {
+            return fail(m_pos, "comment");
+        }
+        return fail(m_pos, expected);
+    }
+
+    void skipSpace()
+    {
+        while (m_pos != m_end && (*m_pos == ' ' || *m_pos == '\n' || *m_pos == '\r' || *m_pos == '\t')) {
+            ++m_pos;
+        }
+    }
+
+    bool at(char c) { return m_pos != m_end && *m_pos == c; }
+
+    // value of a container at level depth (the root's is 0)
+    bool readValue(Json::Value& value, int depth)
+    {
+        if (m_pos == m_end) {
+            return unexpected("");
+        }
+        switch (*m_pos) {
+        case '{':
+        case '[':
+            if (depth == m_maxDepth) {
+                m_fault.offset = static_cast<std::size_t>(m_pos - m_begin);
+                m_fault.reason = "nesting deeper than " + std::to_string(m_maxDepth) + " levels";
+                return false;
+            }
+            return *m_pos == '{' ? readObject(value, depth + 1) : readArray(value, depth + 1);
+        case '"': {
+            std::string_view text;
+            if (!readString(text)) {
+                return false;
+            }
+            value = Json::Value(text.data(), text.data() + text.size());
+            return true;
+        }
+        case 't':
+            return readWord("true", Json::Value(true), value);
+        case 'f':
+            return readWord("false", Json::Value(false), value);
+        case 'n':
+            return readWord("null", Json::Value(), value);
+        default:
+            if (*m_pos == '-' || isDigit(*m_pos)) {
+                return readNumber(value);
+            }
+            return unexpected(*m_pos == '+' || *m_pos == '.' ? "invalid number" : "expected a value");
+        }
+    }
+
+    bool readWord(const char* word, Json::Value&& literal, Json::Value& value)
+    {
+        const std::size_t length = std::strlen(word);
+        if (static_cast<std::size_t>(m_end - m_pos) < length || std::memcmp(m_pos, word, length) != 0) {
+            return fail(m_pos, "expected a value");
+        }
+        m_pos += length;
+        value = std::move(literal);
+        return true;
+    }
+
+    bool readObject(Json::Value& object, int depth)
+    {
+        object = Json::Value(Json::objectValue);
+        ++m_pos;
+        skipSpace();
+        if (at('}')) {
+            ++m_pos;
+            return true;
+        }
+        for (;;) {
+            if (!at('"')) {
+                return at('}') ? fail(m_pos, "trailing comma") : unexpected("expected a name");
+            }
+            const char* const nameAt = m_pos;
+            std::string_view name;
+            if (!readString(name)) {
+                return false;
+            }
+            skipSpace();
+            if (!at(':')) {
+                return unexpected("expected ':'");
+            }
+            ++m_pos;
+            skipSpace();
+            const Json::ArrayIndex members = object.size();
+            Json::Value& member = *object.demand(name.data(), name.data() + name.size());
+            if (object.size() == members) {
+                m_fault.offset = static_cast<std::size_t>(nameAt - m_begin);
+                m_fault.reason = "duplicate name \"" + std::string(name) + "\"";
+                return false;
+            }
+            if (!readValue(member, depth)) {
+                return false;
+            }
+            skipSpace();
+            if (at('}')) {
+                ++m_pos;
+                return true;
+            }
+            if (!at(',')) {
+                return unexpected("expected ',' or '}'");
+            }
+            ++m_pos;
+            skipSpace();
+        }
+    }
+
+    bool readArray(Json::Value& array, int depth)
+    {
+        array = Json::Value(Json::arrayValue);
+        ++m_pos;
+        skipSpace();
+        if (at(']')) {
+            ++m_pos;
+            return true;
+        }
+        for (;;) {
+            if (!readValue(array.append(Json::Value()), depth)) {
+                return false;
+            }
+            skipSpace();
+            if (at(']')) {
+                ++m_pos;
+                return true;
+            }
+            if (!at(',')) {
+                return unexpected("expected ',' or ']'");
+            }
+            ++m_pos;
+            skipSpace();
+            if (at(']')) {
+                return fail(m_pos, "trailing comma");
+            }
+        }
+    }
+
+    // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?; integers within
+    // Int64 or UInt64 stay integers, everything else is a double.
+    bool readNumber(Json::Value& value)
+    {
+        const char* const start = m_pos;
+        const bool negative = at('-');
+        m_pos += negative;
+        if (!skipDigits()) {
+            return fail(m_pos, "invalid number");
+        }
+        if (*start == '0' || (negative && start[1] == '0')) {
+            if (m_pos - start > 1 + negative) {
+                return fail(start + negative, "leading zero");
+            }
+        }
+        const char* const integerEnd = m_pos;
+        if (at('.')) {
+            ++m_pos;
+            if (!skipDigits()) {
+                return fail(m_pos, "invalid number");
+            }
+        }
+        if (at('e') || at('E')) {
+            ++m_pos;
+            m_pos += at('+') || at('-');
+            if (!skipDigits()) {
+                return fail(m_pos, "invalid number");
+            }
+        }
+        if (m_pos == integerEnd) {
+            std::uint64_t magnitude = 0;
+            const char* const digits = start + negative;
+            if (std::from_chars(digits, integerEnd, magnitude).ec == std::errc()) {
+                constexpr std::uint64_t int64Max = std::numeric_limits<std::int64_t>::max();
+                if (!negative && magnitude <= int64Max) {
+                    value = Json::Value(static_cast<Json::Int64>(magnitude));
+                    return true;
+                }
+                if (!negative) {
+                    value = Json::Value(static_cast<Json::UInt64>(magnitude));
+                    return true;
+                }
+                if (magnitude <= int64Max + 1) {
+                    // -magnitude, computed without overflowing
+                    value = Json::Value(static_cast<Json::Int64>(-static_cast<Json::Int64>(magnitude - 1) - 1));
+                    return true;
+                }
+            }
+        }
+        double number = 0;
+        if (!toDouble(std::string_view(start, static_cast<std::size_t>(m_pos - start)), number)) {
+            return fail(start, "number out of range");
+        }
+        value = Json::Value(number);
+        return true;
+    }
+
+    bool skipDigits()
+    {
+        const char* const first = m_pos;
+        while (m_pos != m_end && isDigit(*m_pos)) {
+            ++m_pos;
+        }
+        return m_pos != first;
+    }
+
+    // The string at the current position: a view into the text when it has
+    // no escapes, else into m_scratch, valid until the next string is read.
+    bool readString(std::string_view& text)
+    {
+        const char* const open = m_pos++;
+        const char* run = m_pos;
+        while (m_pos != m_end && classOf(*m_pos) == plain) {
+            ++m_pos;
+        }
+        if (at('"')) {
+            text = std::string_view(run, static_cast<std::size_t>(m_pos++ - run));
+            return text.size() <= maxStringLength || fail(open, "string too long");
+        }
+        m_scratch.clear();
+        for (;;) {
+            m_scratch.append(run, m_pos);
+            if (m_pos == m_end) {
+                return fail(open, "unterminated string");
+            }
+            switch (classOf(*m_pos)) {
+            case quote:
+                ++m_pos;
+                text = m_scratch;
+                return text.size() <= maxStringLength || fail(open, "string too long");
+            case control:
+                return fail(m_pos, "raw control character in string");
+            case backslash:
+                if (!readEscape()) {
+                    return false;
+                }
+                break;
+            case plain:
+                break;
+            }
+            run = m_pos;
+            while (m_pos != m_end && classOf(*m_pos) == plain) {
+                ++m_pos;
+            }
+        }
+    }
+
+    bool readEscape()
+    {
+        const char* const escape = m_pos++;
+        if (m_pos == m_end) {
+            return fail(escape, "unterminated string");
+        }
+        const char c = *m_pos++;
+        switch (c) {
+        case '"':
+        case '\\':
+        case '/':
+            m_scratch += c;
+            return true;
+        case 'b':
+            m_scratch += '\b';
+            return true;
+        case 'f':
+            m_scratch += '\f';
+            return true;
+        case 'n':
+            m_scratch += '\n';
+            return true;
+        case 'r':
+            m_scratch += '\r';
+            return true;
+        case 't':
+            m_scratch += '\t';
+            return true;
+        case 'u':
+            break;
+        default:
+            return fail(escape, "invalid escape");
+        }
+        unsigned codePoint = 0;
+        if (!readHex(codePoint)) {
+            return fail(escape, "invalid escape");
+        }
+        if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
+            return fail(escape, "unpaired surrogate");
+        }
+        if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
+            unsigned low = 0;
+            if (m_end - m_pos < 2 || m_pos[0] != '\\' || m_pos[1] != 'u') {
+                return fail(escape, "unpaired surrogate");
+            }
+            m_pos += 2;
+            if (!readHex(low)) {
+                return fail(m_pos - 2, "invalid escape");
+            }
+            if (low < 0xDC00 || low > 0xDFFF) {
+                return fail(escape, "unpaired surrogate");
+            }
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (low - 0xDC00);
+        }
+        appendUtf8(codePoint);
+        return true;
+    }
+
+    bool readHex(unsigned& value)
+    {
+        if (m_end - m_pos < 4) {
+            return false;
+        }
+        const auto [end, error] = std::from_chars(m_pos, m_pos + 4, value, 16);
+        if (error != std::errc() || end != m_pos + 4) {
+            return false; // from_chars takes no sign, so four hex digits exactly
+        }
+        m_pos += 4;
+        return true;
+    }
+
+    void appendUtf8(unsigned codePoint)
+    {
+        char bytes[4];
+        std::size_t length = 0;
+        if (codePoint < 0x80) {
+            bytes[length++] = static_cast<char>(codePoint);
+        } else if (codePoint < 0x800) {
+            bytes[length++] = static_cast<char>(0xC0 | (codePoint >> 6));
+            bytes[length++] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        } else if (codePoint < 0x10000) {
+            bytes[length++] = static_cast<char>(0xE0 | (codePoint >> 12));
+            bytes[length++] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+            bytes[length++] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        } else {
+            bytes[length++] = static_cast<char>(0xF0 | (codePoint >> 18));
+            bytes[length++] = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+            bytes[length++] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+            bytes[length++] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        }
+        m_scratch.append(bytes, length);
+    }
+
+    const char* const m_begin;
+    const char* m_pos;
+    const char* const m_end;
+    const int m_maxDepth;
+    TextFault& m_fault;
+    std::string m_scratch;
+};
+
+void writeString(const char* begin, const char* end, std::string& out)
+{
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    const char* run = begin;
+    for (const char* p = begin; p != end; ++p) {
+        if (classOf(*p) == plain) {
+            continue;
+        }
+        out.append(run, p);
+        run = p + 1;
+        switch (*p) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        default: {
+            const char escape[] = {'\\', 'u', '0', '0', hex[(*p >> 4) & 1], hex[*p & 0xF]};
+            out.append(escape, sizeof escape);
+        }
+        }
+    }
+    out.append(run, end);
+    out += '"';
+}
+
+template <typename Number> void writeNumber(Number number, std::string& out)
+{
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out.append(digits, end);
+}
+
+void writeDouble(double number, std::string& out)
+{
+    if (!std::isfinite(number)) {
+        out += "null";
+        return;
+    }
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out.append(digits, end);
+    // The shortest form of 100.0 is "100", which would read back as an integer.
+    if (std::find_if(digits, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+        out += ".0";
+    }
+}
+
+} // namespace
+
+bool readObject(std::string_view text, int maxDepth, Json::Value& root, TextFault& fault)
+{
+    return Reader(text, maxDepth, fault).readDocument(root);
+}
+
+void writeJSON(const Json::Value& value, std::string& out)
+{
+    switch (value.type()) {
+    case Json::nullValue:
+        out += "null";
+        break;
+    case Json::intValue:
+        writeNumber(value.asLargestInt(), out);
+        break;
+    case Json::uintValue:
+        writeNumber(value.asLargestUInt(), out);
+        break;
+    case Json::realValue:
+        writeDouble(value.asDouble(), out);
+        break;
+    case Json::booleanValue:
+        out += value.asBool() ? "true" : "false";
+        break;
+    case Json::stringValue: {
+        const char* begin = "";
+        const char* end = begin;
+        value.getString(&begin, &end);
+        writeString(begin, end, out);
+        break;
+    }
+    case Json::arrayValue: {
+        out += '[';
+        const char* separator = "";
+        for (const Json::Value& element : value) {
+            out += separator;
+            writeJSON(element, out);
+            separator = ",";
+        }
+        out += ']';
+        break;
+    }
+    case Json::objectValue: {
+        out += '{';
+        const char* separator = "";
+        for (auto it = value.begin(), end = value.end(); it != end; ++it) {
+            out += separator;
+            const std::string_view name = memberName(it);
+            writeString(name.data(), name.data() + name.size(), out);
+            out += ':';
+            writeJSON(*it, out);
+            separator = ",";
+        }
+        out += '}';
+        break;
+    }
+    }
+}
+
+} // namespace cparameters
