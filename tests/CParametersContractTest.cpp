@@ -4,8 +4,6 @@
 #include <UnitTest++/UnitTest++.h>
 
 #include <climits>
-#include <iostream>
-#include <sstream>
 #include <string>
 
 #include "CParameters.h"
@@ -223,20 +221,6 @@ SUITE(GetParamAsInt)
         for (const auto& c : cases) {
             CHECK_EQUAL(c.expected, parameters.getParamAsInt(c.name, 99));
         }
-    }
-}
-
-SUITE(Print)
-{
-    TEST(WritesOneLinePerEntry)
-    {
-        CParameters parameters;
-        fill(parameters);
-        std::ostringstream captured;
-        std::streambuf* const original = std::cout.rdbuf(captured.rdbuf());
-        parameters.print();
-        std::cout.rdbuf(original);
-        CHECK_EQUAL("a = \"x\"\nempty = \"\"\nn = 7\nobj = {\"k\":[true]}\n", captured.str());
     }
 }
 
