@@ -2,7 +2,8 @@
 #
 #   -DPROGRAM=<path>          the program to run
 #   -DEMULATOR=<list>         prefix for cross builds (may be empty)
-#   -DLIBRARY_DIR=<dir>       put first on LD_LIBRARY_PATH (may be empty)
+#   -DPRELOAD=<file>          a shared object loaded before the program's
+#                             own libraries (may be empty)
 #   -DEXPECTED=<file>         expected text
 #   -DEXPECTED_EXIT=<n>       expected exit status
 #   -DFAILURES_ONLY=ON        compare only the failure reports (standard
@@ -12,8 +13,16 @@
 # empty. The run time in the summary varies and the source paths in failure
 # reports depend on the checkout, so both are taken out before comparing.
 
-if(LIBRARY_DIR)
-  set(ENV{LD_LIBRARY_PATH} "${LIBRARY_DIR}")
+if(PRELOAD)
+  # Under qemu-user the guest's loader must see it and the emulator's own
+  # must not: qemu hands QEMU_SET_ENV to the guest only.
+  if(EMULATOR)
+    set(ENV{QEMU_SET_ENV} "LD_PRELOAD=${PRELOAD}")
+  else()
+    set(ENV{LD_PRELOAD} "${PRELOAD}")
+  endif()
+  # AddressSanitizer would stop the program: it wants its runtime loaded first.
+  set(ENV{ASAN_OPTIONS} "$ENV{ASAN_OPTIONS}:verify_asan_link_order=0")
 endif()
 execute_process(COMMAND ${EMULATOR} ${PROGRAM} OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
 
