@@ -30,7 +30,7 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind)
+base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 sysroot=build/sysroot-armhf
 
