@@ -4,6 +4,8 @@
 #include <UnitTest++/UnitTest++.h>
 
 #include <climits>
+#include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "CParameters.h"
@@ -61,6 +63,23 @@ SUITE(HeaderOperations)
         CHECK(parameters.exists(binary));
     }
 
+    TEST(RemoveErasesOneEntryAndKeepsOtherIterators)
+    {
+        CParameters parameters;
+        fill(parameters);
+        const Json::Value::const_iterator a = parameters.find("a");
+        const Json::Value::const_iterator obj = parameters.find("obj");
+        CHECK(parameters.removeParam("n"));
+        CHECK(!parameters.removeParam("n"));
+        CHECK(!parameters.removeParam("N"));
+        CHECK(!parameters.exists("n"));
+        CHECK_EQUAL(3u, parameters.size());
+        CHECK_EQUAL("a", CParameters::getKey(a));
+        CHECK(obj->isObject());
+        CHECK(++Json::Value::const_iterator(parameters.find("empty")) == obj);
+        CHECK(!parameters.removeParam(""));
+    }
+
     TEST(IteratorsGiveNameAndText)
     {
         CParameters parameters;
@@ -114,6 +133,24 @@ SUITE(Delimited)
         }
     }
 
+    TEST(ErrorRecordSaysWhereAndWhy)
+    {
+        CParameters parameters;
+        CParameters::TextError error;
+        CHECK(!parameters.deSerialise("a=1;b=2\nc=3;d;e=5", "=", ";", error));
+        CHECK_EQUAL("line 2, column 5: entry 3 has no \"=\" separator", error.message());
+        CHECK_EQUAL(12u, error.offset);
+        CHECK(!parameters.deSerialise(";;a=1;;=2", "=", ";", error));
+        CHECK_EQUAL("line 1, column 8: entry 2 has an empty name", error.message());
+        CHECK(!parameters.deSerialise("a=1", "=", "=", error));
+        CHECK_EQUAL("equal separators", error.message());
+        CHECK(!parameters.deSerialise("a=1", "", ";", error));
+        CHECK_EQUAL(0u, error.line + error.column + error.offset);
+        CHECK_EQUAL("empty separator", error.reason);
+        CHECK(parameters.deSerialise("a=1", "=", ";", error));
+        CHECK(error.reason.empty() && error.line == 0);
+    }
+
     TEST(RoundTripsWithSingleCharacterSeparators)
     {
         CParameters source;
@@ -147,20 +184,44 @@ SUITE(JSON)
         CHECK_EQUAL(source.serialiseAsJSON(), copy.serialiseAsJSON());
     }
 
-    TEST(MergesNestedValuesUpToTheDocumentedDepth)
+    TEST(MergesNestedValues)
     {
-        std::string deepest = "{}";
-        for (int level = 1; level < CParameters::maxJSONDepth; ++level) {
-            deepest = "{\"k\":" + deepest + "}";
-        }
         CParameters parameters;
-        CHECK(parameters.deSerialiseAsJSON(R"({"a:b":"c\":d","e":[{"f":"\\"},{"f":":"}]})"));
+        CHECK(parameters.deSerialiseAsJSON(R"({"a:b":"c\":d","e":[{"f":"\\"},{"f":":"}],"k":{}})"));
         CHECK_EQUAL("c\":d", parameters.getParamAsString("a:b", ""));
-        CHECK(parameters.deSerialiseAsJSON(deepest));
-        CHECK(!parameters.deSerialiseAsJSON("{\"k\":" + deepest + "}"));
         CHECK(parameters.deSerialiseAsJSON(R"({"a:b":1})"));
         CHECK_EQUAL(1, parameters.getParamAsInt("a:b", 0));
         CHECK_EQUAL(3u, parameters.size());
+    }
+
+    TEST(ErrorRecordSaysWhereAndWhy)
+    {
+        std::string deep(CParameters::maxJSONDepth + 1, '[');
+        deep = "{\"k\":" + deep.substr(1);
+        const struct {
+            std::string text;
+            const char* message;
+        } cases[] = {{"{\n  \"host\": \"h\",\n  \"port\": 1, \"port\": 2}", "line 3, column 14: duplicate name \"port\""},
+                     {"{\"a\":1/**/}", "line 1, column 7: comment"},
+                     {"{\"a\":[1,]}", "line 1, column 9: trailing comma"},
+                     {"{\"a\":01}", "line 1, column 6: leading zero"},
+                     {"{\"a\":\"\\uD800\"}", "line 1, column 7: unpaired surrogate"},
+                     {"{} x", "line 1, column 4: text after the root object"},
+                     {"[]", "line 1, column 1: the root must be an object"},
+                     {"{\"a\":", "line 1, column 6: unexpected end of text"},
+                     {deep, "line 1, column 69: nesting deeper than 64 levels"}};
+        for (const auto& c : cases) {
+            CParameters parameters;
+            CParameters::TextError error;
+            CHECK(!parameters.deSerialiseAsJSON(c.text, error));
+            CHECK_EQUAL(c.message, error.message());
+        }
+        CParameters parameters;
+        CParameters::TextError error;
+        CHECK(!parameters.deSerialiseAsJSON("\r\n\t{\"a\":tru}", error));
+        CHECK_EQUAL(8u, error.offset);
+        CHECK(parameters.deSerialiseAsJSON("{}", error));
+        CHECK(error.reason.empty() && error.offset == 0 && error.line == 0 && error.column == 0);
     }
 }
 
@@ -185,7 +246,7 @@ SUITE(Append)
     }
 }
 
-SUITE(GetParamAsInt)
+SUITE(TypedReads)
 {
     TEST(ReadsIntegersAndDecimalTextOnly)
     {
@@ -204,6 +265,57 @@ SUITE(GetParamAsInt)
         for (const auto& c : cases) {
             CHECK_EQUAL(c.expected, parameters.getParamAsInt(c.name, 99));
         }
+    }
+
+    TEST(Int64ReadsTheWholeRange)
+    {
+        CParameters parameters;
+        CHECK(parameters.deSerialiseAsJSON(
+            R"({"min":-9223372036854775808,"max":9223372036854775807,"over":9223372036854775808,"r":-4.0,)"
+            R"("s":"-9223372036854775808","plus":"+12","sover":"9223372036854775808","frac":"1.5","b":true})"));
+        const struct {
+            const char* name;
+            std::int64_t expected;
+        } cases[] = {{"min", INT64_MIN}, {"max", INT64_MAX}, {"over", 99}, {"r", -4},      {"s", INT64_MIN},
+                     {"plus", 12},       {"sover", 99},      {"frac", 99}, {"b", 99},      {"absent", 99}};
+        for (const auto& c : cases) {
+            CHECK_EQUAL(c.expected, parameters.getParamAsInt64(c.name, 99));
+        }
+    }
+
+    TEST(DoubleReadsNumbersAndExactNumberText)
+    {
+        CParameters parameters;
+        CHECK(parameters.deSerialiseAsJSON(
+            R"({"i":-3,"u":18446744073709551615,"r":0.1,"s":"2.5e-3","si":"42","neg":"-0.0","inf":"1e400",)"
+            R"("space":" 1","comma":"1,5","plus":"+1","hex":"0x10","nan":"NaN","b":false,"o":{}})"));
+        parameters.setParam("stored inf", Json::Value(HUGE_VAL));
+        const struct {
+            const char* name;
+            double expected;
+        } cases[] = {{"i", -3},      {"u", 18446744073709551615.0}, {"r", 0.1},      {"s", 2.5e-3},
+                     {"si", 42},     {"neg", -0.0},                 {"inf", 7.5},    {"space", 7.5},
+                     {"comma", 7.5}, {"plus", 7.5},                 {"hex", 7.5},    {"nan", 7.5},
+                     {"b", 7.5},     {"o", 7.5},                    {"absent", 7.5}, {"stored inf", 7.5}};
+        for (const auto& c : cases) {
+            CHECK_EQUAL(c.expected, parameters.getParamAsDouble(c.name, 7.5));
+        }
+    }
+
+    TEST(BoolReadsBooleansAndExactWords)
+    {
+        CParameters parameters;
+        CHECK(parameters.deSerialiseAsJSON(
+            R"({"t":true,"f":false,"st":"true","sf":"false","caps":"True","one":1,"yes":"yes","pad":"true ","z":null})"));
+        const struct {
+            const char* name;
+            bool expected;
+        } cases[] = {{"t", true},    {"f", false},  {"st", true},  {"sf", false}, {"caps", true},
+                     {"one", true},  {"yes", true}, {"pad", true}, {"z", true},   {"absent", true}};
+        for (const auto& c : cases) {
+            CHECK_EQUAL(c.expected, parameters.getParamAsBool(c.name, true));
+        }
+        CHECK(!parameters.getParamAsBool("caps", false) && parameters.getParamAsBool("st", false));
     }
 }
 

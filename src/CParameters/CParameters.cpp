@@ -1,6 +1,8 @@
 #include "CParameters.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <iostream>
 #include <new>
 #include <string_view>
@@ -79,6 +81,88 @@ template <typename Visit> bool forEachEntry(std::string_view text, std::string_v
     return true;
 }
 
+// Checks the delimited form before anything is built, so that a bad entry
+// anywhere changes nothing and no index of the entries is needed.
+bool checkEntries(std::string_view text, const std::string& nameValueSeparator, const std::string& entrySeparator,
+                  cparameters::TextFault& fault)
+{
+    if (nameValueSeparator.empty() || entrySeparator.empty()) {
+        fault.reason = "empty separator";
+        return false;
+    }
+    if (nameValueSeparator == entrySeparator) {
+        fault.reason = "equal separators";
+        return false;
+    }
+    std::size_t number = 0;
+    return forEachEntry(text, entrySeparator, [&](std::string_view entry) {
+        ++number;
+        const std::size_t split = entry.find(nameValueSeparator);
+        std::string problem;
+        if (split == std::string_view::npos) {
+            problem = "has no \"" + nameValueSeparator + "\" separator";
+        } else if (split == 0) {
+            problem = "has an empty name";
+        } else if (split > cparameters::maxStringLength ||
+                   entry.size() - split - nameValueSeparator.size() > cparameters::maxStringLength) {
+            problem = "is too long";
+        } else {
+            return true;
+        }
+        fault.offset = static_cast<std::size_t>(entry.data() - text.data());
+        fault.reason = "entry " + std::to_string(number) + " " + problem;
+        return false;
+    });
+}
+
+// Fills the caller's record from a fault at a place in text, or with no
+// place when text is empty, or clears it when there is no fault. Only the
+// members within the caller's record are written.
+void report(const cparameters::TextFault& fault, std::string_view text, CParameters::TextError& error)
+{
+    error.offset = 0;
+    error.line = 0;
+    error.column = 0;
+    error.reason = fault.reason;
+    if (fault.reason.empty() || text.data() == nullptr) {
+        return;
+    }
+    const std::string_view before = text.substr(0, fault.offset);
+    const std::size_t lineStart = before.rfind('\n') + 1; // npos + 1 is 0
+    error.offset = fault.offset;
+    error.line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    error.column = fault.offset - lineStart + 1;
+}
+
+// Reads the integer under a name as getParamAsInt() describes, for int or
+// std::int64_t: fits and as are the Json::Value test and accessor for it.
+template <typename Integer>
+Integer readInteger(const Json::Value& store, const std::string& name, Integer defaultValue,
+                    bool (Json::Value::*fits)() const, Integer (Json::Value::*as)() const)
+{
+    const Json::Value* const value = store.find(name.data(), name.data() + name.size());
+    if (value == nullptr) {
+        return defaultValue;
+    }
+    if ((value->*fits)()) {
+        return (value->*as)();
+    }
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (!value->getString(&begin, &end)) {
+        return defaultValue;
+    }
+    std::string_view digits(begin, static_cast<std::size_t>(end - begin));
+    // from_chars takes a minus but no plus; a plus directly before a digit
+    // is dropped so that "+-5" still fails.
+    if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9') {
+        digits.remove_prefix(1);
+    }
+    Integer number = 0;
+    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    return error == std::errc() && stop == digits.data() + digits.size() ? number : defaultValue;
+}
+
 } // namespace
 
 std::string CParameters::serialise(const std::string& nameValueSeparator, const std::string& entrySeparator) const
@@ -104,17 +188,19 @@ std::string CParameters::serialise(const std::string& nameValueSeparator, const 
 bool CParameters::deSerialise(const std::string& text, const std::string& nameValueSeparator,
                               const std::string& entrySeparator)
 {
-    if (nameValueSeparator.empty() || entrySeparator.empty() || nameValueSeparator == entrySeparator) {
-        return false;
-    }
-    // The whole text is checked before anything is built, so that a bad
-    // entry anywhere changes nothing and no index of the entries is needed.
-    const bool valid = forEachEntry(text, entrySeparator, [&](std::string_view entry) {
-        const std::size_t split = entry.find(nameValueSeparator);
-        return split != 0 && split != std::string_view::npos && split <= cparameters::maxStringLength &&
-               entry.size() - split - nameValueSeparator.size() <= cparameters::maxStringLength;
-    });
-    if (!valid) {
+    TextError error;
+    return deSerialise(text, nameValueSeparator, entrySeparator, error);
+}
+
+bool CParameters::deSerialise(const std::string& text, const std::string& nameValueSeparator,
+                              const std::string& entrySeparator, TextError& error)
+{
+    cparameters::TextFault fault;
+    if (!checkEntries(text, nameValueSeparator, entrySeparator, fault)) {
+        report(fault, nameValueSeparator.empty() || entrySeparator.empty() || nameValueSeparator == entrySeparator
+                          ? std::string_view()
+                          : std::string_view(text),
+               error);
         return false;
     }
     allocating([&] {
@@ -127,6 +213,7 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
         });
         mergeInto(m_params, entries);
     });
+    report(cparameters::TextFault(), std::string_view(), error);
     return true;
 }
 
@@ -139,15 +226,23 @@ std::string CParameters::serialiseAsJSON() const
 
 bool CParameters::deSerialiseAsJSON(const std::string& text)
 {
-    return allocating([&] {
+    TextError error;
+    return deSerialiseAsJSON(text, error);
+}
+
+bool CParameters::deSerialiseAsJSON(const std::string& text, TextError& error)
+{
+    cparameters::TextFault fault;
+    const bool read = allocating([&] {
         Json::Value parsed;
-        cparameters::TextFault fault;
         if (!cparameters::readObject(text, maxJSONDepth, parsed, fault)) {
             return false;
         }
         mergeInto(m_params, parsed);
         return true;
     });
+    report(fault, read ? std::string_view() : std::string_view(text), error);
+    return read;
 }
 
 void CParameters::append(const CParameters& other)
@@ -176,29 +271,54 @@ Json::Value::const_iterator CParameters::find(const std::string& name) const
     return it;
 }
 
+bool CParameters::removeParam(const std::string& name)
+{
+    return m_params.removeMember(name.data(), name.data() + name.size(), nullptr);
+}
+
 int CParameters::getParamAsInt(const std::string& name, int defaultValue) const
+{
+    return readInteger(m_params, name, defaultValue, &Json::Value::isInt, &Json::Value::asInt);
+}
+
+std::int64_t CParameters::getParamAsInt64(const std::string& name, std::int64_t defaultValue) const
+{
+    return readInteger<Json::Int64>(m_params, name, defaultValue, &Json::Value::isInt64, &Json::Value::asInt64);
+}
+
+double CParameters::getParamAsDouble(const std::string& name, double defaultValue) const
+{
+    const Json::Value* value = m_params.find(name.data(), name.data() + name.size());
+    Json::Value number;
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (value != nullptr && value->getString(&begin, &end) &&
+        cparameters::readNumber(std::string_view(begin, static_cast<std::size_t>(end - begin)), number)) {
+        value = &number;
+    }
+    if (value == nullptr || !value->isNumeric()) {
+        return defaultValue;
+    }
+    const double result = value->asDouble();
+    return std::isfinite(result) ? result : defaultValue;
+}
+
+bool CParameters::getParamAsBool(const std::string& name, bool defaultValue) const
 {
     const Json::Value* const value = m_params.find(name.data(), name.data() + name.size());
     if (value == nullptr) {
         return defaultValue;
     }
-    if (value->isInt()) {
-        return value->asInt();
+    if (value->isBool()) {
+        return value->asBool();
     }
     const char* begin = nullptr;
     const char* end = nullptr;
     if (!value->getString(&begin, &end)) {
         return defaultValue;
     }
-    std::string_view digits(begin, static_cast<std::size_t>(end - begin));
-    // from_chars takes a minus but no plus; a plus directly before a digit
-    // is dropped so that "+-5" still fails.
-    if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9') {
-        digits.remove_prefix(1);
-    }
-    int number = 0;
-    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    return error == std::errc() && stop == digits.data() + digits.size() ? number : defaultValue;
+    const std::string_view text(begin, static_cast<std::size_t>(end - begin));
+    return text == "true" ? true : text == "false" ? false : defaultValue;
 }
 
 void CParameters::print() const

@@ -4,6 +4,7 @@
 #include <json/json.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Only the container's own symbols leave libCParameters.so: the library is
@@ -31,6 +32,35 @@
  */
 class CPARAMETERS_API CParameters {
 public:
+    /**
+     * Where and why deSerialise() or deSerialiseAsJSON() rejected a text.
+     * Cleared on success. Line and column count from 1 (the column in
+     * bytes); all three positions are 0 for faults that are not at a place
+     * in the text (bad separators).
+     * \note Members may be added at the end in later versions: the library
+     *       fills only those within \c size, which the constructor sets, so
+     *       programs built against this header keep working.
+     */
+    struct TextError {
+        TextError() : size(sizeof(TextError)), offset(0), line(0), column(0) {}
+
+        std::size_t size;   ///< of the record as the caller knows it
+        std::size_t offset; ///< of the first faulty byte, from 0
+        std::size_t line;
+        std::size_t column;
+        std::string reason; ///< e.g. "duplicate name \"port\""; empty on success
+
+        /// "line 3, column 12: duplicate name "port"", or the reason alone
+        /// for faults that are not at a place in the text.
+        std::string message() const
+        {
+            if (line == 0) {
+                return reason;
+            }
+            return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason;
+        }
+    };
+
     CParameters() : m_params(Json::objectValue) {}
 
     /// Stores the text under \p name, replacing any earlier value.
@@ -57,7 +87,13 @@ public:
     /// name is absent. Valid while the entry is not replaced.
     const Json::Value& getParam(const std::string& name) const { return m_params[name]; }
 
+    /// Whether an entry of that name is present, whatever its value (null
+    /// included).
     bool exists(const std::string& name) const { return m_params.isMember(name); }
+
+    /// Removes the entry of that name; says whether there was one.
+    /// Iterators to other entries stay valid.
+    bool removeParam(const std::string& name);
 
     /// The number of entries; walks them, so it is linear in their number.
     std::size_t size() const
@@ -106,6 +142,12 @@ public:
      */
     bool deSerialise(const std::string& text, const std::string& nameValueSeparator, const std::string& entrySeparator);
 
+    /// deSerialise(), also saying in \p error where and why a text was
+    /// rejected ("entry 4 has no \"=\" separator", "entry 2 has an empty
+    /// name", "empty separator", "equal separators").
+    bool deSerialise(const std::string& text, const std::string& nameValueSeparator, const std::string& entrySeparator,
+                     TextError& error);
+
     /**
      * One compact JSON object on one line: no spaces, strings as their bytes
      * (UTF-8 or not) with only '"', '\\' and control characters escaped,
@@ -137,6 +179,11 @@ public:
      */
     bool deSerialiseAsJSON(const std::string& text);
 
+    /// deSerialiseAsJSON(), also saying in \p error where and why a text was
+    /// rejected ("comment", "duplicate name \"port\"", "trailing comma",
+    /// "nesting deeper than 64 levels", ...).
+    bool deSerialiseAsJSON(const std::string& text, TextError& error);
+
     /// Deep-copies every entry of \p other in; \p other wins on shared names.
     void append(const CParameters& other);
 
@@ -149,6 +196,21 @@ public:
      * Anything else, an absent name included, gives \p defaultValue.
      */
     int getParamAsInt(const std::string& name, int defaultValue) const;
+
+    /// As getParamAsInt(), over the range of std::int64_t.
+    std::int64_t getParamAsInt64(const std::string& name, std::int64_t defaultValue) const;
+
+    /**
+     * The value under \p name as a double: any JSON number (the nearest
+     * double), or a string that is exactly a JSON number, read without the
+     * locale. Anything else, a non-finite result or an absent name included,
+     * gives \p defaultValue.
+     */
+    double getParamAsDouble(const std::string& name, double defaultValue) const;
+
+    /// The value under \p name as a bool: JSON true or false, or exactly the
+    /// string "true" or "false"; anything else gives \p defaultValue.
+    bool getParamAsBool(const std::string& name, bool defaultValue) const;
 
     /// Writes each entry to standard output as a line "name = value", the
     /// value as serialiseAsJSON() writes it, and flushes.

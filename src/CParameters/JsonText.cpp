@@ -120,6 +120,11 @@ public:
         return m_pos == m_end || unexpected("text after the root object");
     }
 
+    bool readWholeNumber(Json::Value& number)
+    {
+        return m_pos != m_end && (*m_pos == '-' || isDigit(*m_pos)) && readNumber(number) && m_pos == m_end;
+    }
+
 private:
     bool fail(const char* at, const char* reason)
     {
@@ -552,6 +557,12 @@ void writeDouble(double number, std::string& out)
 bool readObject(std::string_view text, int maxDepth, Json::Value& root, TextFault& fault)
 {
     return Reader(text, maxDepth, fault).readDocument(root);
+}
+
+bool readNumber(std::string_view text, Json::Value& number)
+{
+    TextFault fault;
+    return Reader(text, 0, fault).readWholeNumber(number);
 }
 
 void writeJSON(const Json::Value& value, std::string& out)

@@ -26,6 +26,9 @@ constexpr std::size_t maxStringLength = Json::Value::maxInt - sizeof(unsigned) -
 // Throws nothing but std::bad_alloc.
 bool readObject(std::string_view text, int maxDepth, Json::Value& root, TextFault& fault);
 
+// Reads text that is exactly one JSON number, as readObject() reads numbers.
+bool readNumber(std::string_view text, Json::Value& number);
+
 // Appends value as compact JSON: no spaces, strings as their raw bytes with
 // only '"', '\' and control characters escaped, doubles in the shortest text
 // that reads back to the same double, non-finite numbers as null, comments
