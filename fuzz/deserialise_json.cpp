@@ -8,6 +8,7 @@
 #include "FuzzChecks.h"
 
 #ifdef CPARAMETERS_FUZZ_ORACLE
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -17,55 +18,39 @@ namespace {
 
 using json = nlohmann::json;
 
-// The oracle's verdict, and the facts on which the container rules
-// differently: the root, duplicate names and nesting.
-struct Facts : json::json_sax_t {
+// The facts on which the container rules differently from the oracle.
+struct Facts {
     bool objectRoot = false;
     bool duplicates = false;
-    int depth = 0;
     int deepest = 0;
-    std::vector<std::set<std::string>> names;
-
-    bool open()
-    {
-        deepest = std::max(deepest, ++depth);
-        return true;
-    }
-    bool start_object(std::size_t) override
-    {
-        objectRoot = objectRoot || depth == 0;
-        names.emplace_back();
-        return open();
-    }
-    bool start_array(std::size_t) override { return open(); }
-    bool end_object() override
-    {
-        names.pop_back();
-        --depth;
-        return true;
-    }
-    bool end_array() override
-    {
-        --depth;
-        return true;
-    }
-    bool key(string_t& name) override
-    {
-        duplicates = duplicates || !names.back().insert(name).second;
-        return true;
-    }
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 };
 
 // Whether the oracle reads text, and what it learnt on the way.
-bool judge(const std::string& text, Facts& facts) { return json::sax_parse(text, &facts); }
+bool judge(const std::string& text, Facts& facts)
+{
+    std::vector<std::set<std::string>> names; // of each open object
+    const auto watch = [&](int depth, json::parse_event_t event, json& parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+            facts.objectRoot = facts.objectRoot || depth == 0;
+            names.emplace_back();
+            [[fallthrough]];
+        case json::parse_event_t::array_start:
+            facts.deepest = std::max(facts.deepest, depth + 1);
+            break;
+        case json::parse_event_t::object_end:
+            names.pop_back();
+            break;
+        case json::parse_event_t::key:
+            facts.duplicates = facts.duplicates || !names.back().insert(parsed.get<std::string>()).second;
+            break;
+        default:
+            break;
+        }
+        return true;
+    };
+    return !json::parse(text, watch, false).is_discarded();
+}
 
 void compareWithOracle(const std::string& text, bool accepted, const CParameters& read)
 {
