@@ -120,7 +120,7 @@ bench)
     build bench
     program=build/bench/bench/CParametersBench
     echo "malloc: ${malloc:-glibc defaults}"
-    echo "counting instructions under callgrind (about N minutes), then timing (about N minutes)"
+    echo "counting instructions under callgrind (about 3 minutes), then timing (about 2 minutes)"
     GLIBC_TUNABLES=$malloc valgrind --tool=callgrind --instr-atstart=no --combine-dumps=yes \
         --callgrind-out-file=build/bench/callgrind.out "$program" --count 2>build/bench/callgrind.log
     GLIBC_TUNABLES=$malloc "$program" build/bench/callgrind.out

@@ -278,12 +278,12 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&times);
     auto ir = instructionCounts(argc > 1 ? argv[1] : "");
     auto& ns = times.ns;
-    std::printf("%-17s %-8s %7s | %12s %12s %7s | %13s %13s %7s\n", "operation", "baseline", "entries", "container ns",
+    std::printf("%-17s %-8s %7s | %12s %12s %8s | %13s %13s %8s\n", "operation", "baseline", "entries", "container ns",
                 "baseline ns", "ratio", "container Ir", "baseline Ir", "ratio");
     for (const Row& row : rows) {
         for (const std::size_t size : sizes) {
             const std::string c = key(row, size, 0), b = key(row, size, 1);
-            std::printf("%-17s %-8s %7zu | %12.0f %12.0f %7.3g | %13.0f %13.0f %7.3g\n", row.operation.c_str(),
+            std::printf("%-17s %-8s %7zu | %12.0f %12.0f %8.2f | %13.0f %13.0f %8.2f\n", row.operation.c_str(),
                         row.baseline.c_str(), size, ns[c], ns[b], ns[c] / ns[b], ir[c], ir[b], ir[c] / ir[b]);
         }
     }
