@@ -254,18 +254,20 @@ int main(int argc, char** argv)
                 if (!counting) {
                     benchmark::RegisterBenchmark(name.c_str(),
                                                  [&work, size](benchmark::State& state) {
+                                                     const Data& d = data(size);
                                                      for (auto _ : state) {
-                                                         work(data(size));
+                                                         work(d);
                                                      }
                                                  })
                         ->Repetitions(5)
                         ->MinTime(0.1);
                     continue;
                 }
-                work(data(size)); // warms up; outside valgrind the requests do nothing
+                const Data& d = data(size);
+                work(d); // warms up; outside valgrind the requests do nothing
                 CALLGRIND_START_INSTRUMENTATION;
                 CALLGRIND_ZERO_STATS;
-                work(data(size));
+                work(d);
                 CALLGRIND_DUMP_STATS_AT(name.c_str());
                 CALLGRIND_STOP_INSTRUMENTATION;
             }
