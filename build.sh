@@ -109,23 +109,21 @@ armhf)
     ctest --preset armhf
     ;;
 bench)
-    # Times: each operation in a process of its own, so that container and
-    # baseline meet the same fresh heap; medians of repetitions. Then
-    # instruction counts under callgrind, repeatable where times are not.
+    # One table: median times (Google Benchmark) and instruction counts
+    # (callgrind, the steady figure on a shared machine). By default with
+    # malloc settings that keep freed memory in the process, so that a call
+    # building a multi-megabyte text measures the work rather than the page
+    # faults of fresh memory; "bench default-malloc" uses glibc's defaults.
     need_packages "${base_packages[@]}" libbenchmark-dev nlohmann-json3-dev
+    malloc=glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=4294967295:glibc.malloc.top_pad=67108864
+    [ "${2:-}" = default-malloc ] && malloc=
     build bench
     program=build/bench/bench/CParametersBench
-    rm -f build/bench/times-*.json build/bench/callgrind.out*
-    echo "timing (about two minutes)"
-    for operation in $("$program" --benchmark_list_tests | cut -d/ -f1 | uniq); do
-        "$program" --benchmark_filter="^$operation/" --benchmark_repetitions=5 --benchmark_min_time=0.2 \
-            --benchmark_report_aggregates_only=true --benchmark_out="build/bench/times-$operation.json" \
-            --benchmark_out_format=json >/dev/null
-    done
-    echo "counting instructions under callgrind (about two minutes)"
-    valgrind --tool=callgrind --callgrind-out-file=build/bench/callgrind.out "$program" --count-instructions \
-        2>build/bench/callgrind.log
-    "$program" --table build/bench/callgrind.out build/bench/times-*.json
+    echo "malloc: ${malloc:-glibc defaults}"
+    echo "counting instructions under callgrind (about 3 minutes), then timing (about 2 minutes)"
+    GLIBC_TUNABLES=$malloc valgrind --tool=callgrind --instr-atstart=no --combine-dumps=yes \
+        --callgrind-out-file=build/bench/callgrind.out "$program" --count 2>build/bench/callgrind.log
+    GLIBC_TUNABLES=$malloc "$program" build/bench/callgrind.out
     ;;
 footprint)
     # Stripped sizes of the armhf build, and the native test program's peak
