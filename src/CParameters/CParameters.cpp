@@ -168,7 +168,7 @@ Integer readInteger(const Json::Value& store, const std::string& name, Integer d
 std::string CParameters::serialise(const std::string& nameValueSeparator, const std::string& entrySeparator) const
 {
     std::string text;
-    const char* separator = "";
+    std::string_view separator; // none before the first entry; may hold a NUL
     for (auto it = m_params.begin(), end = m_params.end(); it != end; ++it) {
         text += separator;
         text += memberName(it);
@@ -180,7 +180,7 @@ std::string CParameters::serialise(const std::string& nameValueSeparator, const 
         } else if (!it->isNull()) {
             cparameters::writeJSON(*it, text);
         }
-        separator = entrySeparator.c_str();
+        separator = entrySeparator;
     }
     return text;
 }
