@@ -175,7 +175,8 @@ SUITE(JsonWriter)
     TEST(WritesShortestDoublesAndNullForNonFinite)
     {
         CParameters parameters;
-        const double values[] = {0.1, 100.0, -0.0, 1e21, 5e-324, 1.7976931348623157e308, 0.30000000000000004};
+        const double values[] = {0.1,    100.0,  -0.0, 1e21, 5e-324, 1.7976931348623157e308, 0.30000000000000004,
+                                 1e-7, 1e15, 1373428634809579008.0};
         Json::Value array(Json::arrayValue);
         for (double value : values) {
             array.append(value);
@@ -184,11 +185,12 @@ SUITE(JsonWriter)
         array.append(-std::numeric_limits<double>::infinity());
         array.append(std::numeric_limits<double>::quiet_NaN());
         parameters.setParam("d", array);
-        CHECK_EQUAL("{\"d\":[0.1,100.0,-0.0,1e+21,5e-324,1.7976931348623157e+308,0.30000000000000004,null,null,null]}",
+        CHECK_EQUAL("{\"d\":[0.1,100.0,-0.0,1e21,5e-324,1.7976931348623157e308,0.30000000000000004,1e-7,"
+                    "1e15,1.373428634809579e18,null,null,null]}",
                     parameters.serialiseAsJSON());
         CParameters copy;
         CHECK(copy.deSerialiseAsJSON(parameters.serialiseAsJSON()));
-        for (Json::ArrayIndex i = 0; i < 7; ++i) {
+        for (Json::ArrayIndex i = 0; i < 10; ++i) {
             CHECK(copy.getParam("d")[i] == array[i]);
         }
     }
@@ -229,8 +231,8 @@ SUITE(JsonLocale)
         }
         CParameters parameters;
         CHECK(parameters.deSerialiseAsJSON("{\"rate\":1.5,\"big\":1e300,\"n\":-12}"));
-        CHECK_EQUAL("{\"big\":1e+300,\"n\":-12,\"rate\":1.5}", parameters.serialiseAsJSON());
-        CHECK_EQUAL("big=1e+300;n=-12;rate=1.5", parameters.serialise("=", ";"));
+        CHECK_EQUAL("{\"big\":1e300,\"n\":-12,\"rate\":1.5}", parameters.serialiseAsJSON());
+        CHECK_EQUAL("big=1e300;n=-12;rate=1.5", parameters.serialise("=", ";"));
         CHECK_EQUAL(1.5, parameters.getParam("rate").asDouble());
         std::locale::global(original);
         std::setlocale(LC_ALL, "C");

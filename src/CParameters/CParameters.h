@@ -151,8 +151,9 @@ public:
     /**
      * One compact JSON object on one line: no spaces, strings as their bytes
      * (UTF-8 or not) with only '"', '\\' and control characters escaped,
-     * doubles in the shortest text that reads back to the same double (with
-     * ".0" when it would otherwise read as an integer), never a comment.
+     * doubles in the shortest digits that read back to the same double (an
+     * integral one as 100.0 below 1e16, else with an exponent, so that it
+     * reads back as a double), never a comment.
      * \post deSerialiseAsJSON() reads it back to the same entries, except
      *       that non-finite numbers are written as null, and values nested
      *       deeper than maxJSONDepth (only setParam() can store them) are

@@ -543,12 +543,34 @@ void writeDouble(double number, std::string& out)
         out += "null";
         return;
     }
+    // The shortest digits that read back to the same double. An integral
+    // value in plain form would read back as an integer: below 1e16 (where
+    // every digit is exact) it gets ".0", above it the exponent form.
     char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out.append(digits, end);
-    // The shortest form of 100.0 is "100", which would read back as an integer.
+    char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
     if (std::find_if(digits, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
-        out += ".0";
+        if (std::fabs(number) < 1e16) {
+            out.append(digits, end);
+            out += ".0";
+            return;
+        }
+        end = std::to_chars(digits, digits + sizeof digits, number, std::chars_format::scientific).ptr;
+    }
+    // to_chars writes exponents as e+21 and e-07; JSON needs neither sign
+    // nor leading zeros.
+    char* const e = std::find(digits, end, 'e');
+    out.append(digits, e);
+    if (e != end) {
+        char* exponent = e + 1;
+        out += 'e';
+        if (*exponent == '-') {
+            out += *exponent;
+        }
+        exponent += *exponent == '-' || *exponent == '+';
+        while (exponent + 1 != end && *exponent == '0') {
+            ++exponent;
+        }
+        out.append(exponent, end);
     }
 }
 
