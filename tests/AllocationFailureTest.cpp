@@ -89,7 +89,7 @@ int failEachAllocation(const std::function<void(CParameters&)>& operation,
 }
 
 const char* const merged = "{\"name\":\"a value long enough to live on the heap\",\"new\":{\"a\":[1,\"two\"]},"
-                           "\"object\":{\"list\":[\"x\",2.5],\"n\":9223372036854775808},\"shared\":\"new text\",\"z\":true}";
+                           "\"object\":{\"list\":[\"x\",2.5],\"n\":9223372036854775808},\"shared\":\"new text\",\"z\":\"last\"}";
 
 } // namespace
 
@@ -116,7 +116,7 @@ SUITE(AllocationFailure)
         bool read = false;
         CHECK(failEachAllocation(
                   [&](CParameters& parameters) {
-                      read = parameters.deSerialiseAsJSON("{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":true}");
+                      read = parameters.deSerialiseAsJSON("{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":\"last\"}");
                   },
                   [&](const CParameters& parameters) {
                       CHECK(read);
@@ -139,7 +139,7 @@ SUITE(AllocationFailure)
         value["a"].append(1);
         value["a"].append("two");
         other.setParam("new", value);
-        other.setParam("z", Json::Value(true));
+        other.setParam("z", "last"); // copied after "shared" has been replaced
         CHECK(failEachAllocation([&](CParameters& parameters) { parameters.append(other); },
                                  [&](const CParameters& parameters) {
                                      CHECK_EQUAL(merged, parameters.serialiseAsJSON());

@@ -27,39 +27,49 @@ template <typename Operation> auto allocating(Operation operation) -> decltype(o
     }
 }
 
-// Moves every member of incoming into store, replacing members of the same
-// name: all or nothing. Adding the new names is the only step that
-// allocates, and is undone if it fails; moving the values in cannot fail.
-void mergeInto(Json::Value& store, Json::Value& incoming)
+// Puts every member of source into store, replacing members of the same
+// name: all or nothing. A const source is copied from, any other moved from.
+// Each value is made before its name is looked up or added, and swapped in
+// after; the values it replaced are kept until the end, so that if an
+// allocation fails they go back and the names added are removed again.
+template <typename Source> void mergeInto(Json::Value& store, Source& source)
 {
     if (store.empty()) {
-        store.swap(incoming);
+        Json::Value taken(std::move(source));
+        store.swap(taken);
         return;
     }
+    const std::size_t count = source.size();
     std::vector<Json::Value*> slots;
-    std::vector<bool> added(incoming.size());
-    slots.reserve(incoming.size());
+    std::vector<bool> added(count);
+    std::vector<Json::Value> replaced;
+    slots.reserve(count);
+    replaced.reserve(count);
     try {
-        for (auto it = incoming.begin(), end = incoming.end(); it != end; ++it) {
+        for (auto it = source.begin(), end = source.end(); it != end; ++it) {
+            Json::Value value(std::move(*it)); // a copy when source is const
             const std::string_view name = memberName(it);
             const Json::ArrayIndex members = store.size();
-            slots.push_back(store.demand(name.data(), name.data() + name.size()));
-            added[slots.size() - 1] = store.size() != members;
+            Json::Value* const slot = store.demand(name.data(), name.data() + name.size());
+            added[slots.size()] = store.size() != members;
+            slots.push_back(slot);
+            slot->swap(value);
+            if (!added[slots.size() - 1]) {
+                replaced.push_back(std::move(value));
+            }
         }
     } catch (...) {
-        auto it = incoming.begin();
+        auto it = source.begin();
+        auto old = replaced.begin();
         for (std::size_t i = 0; i < slots.size(); ++i, ++it) {
             if (added[i]) {
                 const std::string_view name = memberName(it);
                 store.removeMember(name.data(), name.data() + name.size(), nullptr);
+            } else {
+                slots[i]->swap(*old++);
             }
         }
         throw;
-    }
-    auto it = incoming.begin();
-    for (Json::Value* slot : slots) {
-        *slot = std::move(*it);
-        ++it;
     }
 }
 
@@ -250,10 +260,7 @@ void CParameters::append(const CParameters& other)
     if (&other == this) {
         return;
     }
-    allocating([&] {
-        Json::Value copy(other.m_params);
-        mergeInto(m_params, copy);
-    });
+    allocating([&] { mergeInto(m_params, other.m_params); });
 }
 
 Json::Value::const_iterator CParameters::find(const std::string& name) const

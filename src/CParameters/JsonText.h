@@ -36,7 +36,7 @@ bool readNumber(std::string_view text, Json::Value& number);
 void writeJSON(const Json::Value& value, std::string& out);
 
 // The name of the member that an object iterator designates; any bytes.
-inline std::string_view memberName(const Json::Value::const_iterator& it)
+inline std::string_view memberName(const Json::ValueIteratorBase& it)
 {
     const char* end = nullptr;
     const char* begin = it.memberName(&end);
