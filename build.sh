@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|footprint|bench" >&2
+    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|musl|footprint|bench" >&2
     exit 2
 }
 
@@ -32,7 +32,11 @@ need_packages() {
 
 base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
-sysroot=build/sysroot-armhf
+musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev binutils-arm-linux-gnueabihf abigail-tools)
+# Debian's npm only where there is none: it conflicts with other node installs.
+command -v npm >/dev/null || musl_packages+=(npm)
+# Absolute: mmdebstrap cannot resolve a relative target whose parent is missing.
+sysroot=$PWD/build/sysroot-armhf
 
 # The armhf Debian tree to build against: only unpacked, nothing configured.
 # It comes from this machine's own Debian archive (the first one its apt
@@ -44,6 +48,7 @@ make_sysroot() {
     mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
     [ -n "$mirror" ] || mirror=$(sed -n 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) bookworm .*/\2/p' \
         /etc/apt/sources.list 2>/dev/null | head -n 1)
+    mkdir -p build
     for try in 1 2 3; do
         rm -rf "$sysroot"
         if mmdebstrap --variant=extract --architectures=armhf \
@@ -55,6 +60,23 @@ make_sysroot() {
         sleep 20
     done
     exit 1
+}
+
+# The musl toolchain and target tree, made once per version of the script that
+# makes them and processor it is asked for, and kept in the cache folder; the
+# build gets a copy of the tree, which its install tests write into.
+make_musl_tree() {
+    local key
+    key=musl-$({ cat cmake/make-musl-toolchain.sh; echo "${CPARAMETERS_MUSL_CPU:-}"; } | sha256sum | cut -c1-16)
+    musl_cache=${CPARAMETERS_CACHE:-$HOME/.cache/cparameters}/$key
+    cmake/make-musl-toolchain.sh "$musl_cache"
+    if [ "$(cat build/sysroot-musl/.complete 2>/dev/null)" != "$key" ]; then
+        rm -rf build/sysroot-musl
+        mkdir -p build
+        cp -a "$musl_cache/sysroot" build/sysroot-musl
+        echo "$key" >build/sysroot-musl/.complete
+    fi
+    export CPARAMETERS_MUSL_TOOLCHAIN=$musl_cache/toolchain
 }
 
 # Configures and builds one preset.
@@ -107,6 +129,12 @@ armhf)
     make_sysroot
     build armhf
     ctest --preset armhf
+    ;;
+musl)
+    need_packages "${musl_packages[@]}"
+    make_musl_tree
+    build musl
+    ctest --preset musl
     ;;
 bench)
     # Times: each operation in a process of its own, so that container and

