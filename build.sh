@@ -156,20 +156,32 @@ bench)
     "$program" --table build/bench/callgrind.out build/bench/times-*.json
     ;;
 footprint)
-    # Stripped sizes of the armhf build, and the native test program's peak
-    # heap (valgrind massif) and peak resident memory (GNU time).
-    need_packages "${armhf_packages[@]}" "${base_packages[@]}" time
+    # Stripped sizes of the armhf and musl builds; the native test program's
+    # peak heap (valgrind massif) and peak resident memory (GNU time); the musl
+    # test program's peak heap under qemu-arm, where valgrind does not run,
+    # counted by a preloaded library of ours (tests/footprint/heap_peak.c).
+    need_packages "${armhf_packages[@]}" "${musl_packages[@]}" "${base_packages[@]}" time
     make_sysroot
+    make_musl_tree
     build armhf
+    build musl
     build default
-    for file in build/armhf/src/CParameters/libCParameters.so.0 build/armhf/src/CParameters/CParametersTest; do
-        arm-linux-gnueabihf-strip -o build/stripped "$file"
-        echo "armhf stripped $(basename "$file"): $(stat -c %s build/stripped) bytes"
+    for file in src/CParameters/libCParameters.so.0 src/CParameters/CParametersTest; do
+        for target in armhf musl; do
+            arm-linux-gnueabihf-strip -o build/stripped "build/$target/$file"
+            echo "$target stripped $(basename "$file"): $(stat -c %s build/stripped) bytes"
+        done
     done
+    arm-linux-gnueabihf-strip -o build/stripped build/sysroot-musl/lib/libc++_shared.so
+    echo "musl stripped libc++_shared.so (the C++ runtime): $(stat -c %s build/stripped) bytes"
     program=build/default/src/CParameters/CParametersTest
     valgrind --tool=massif --massif-out-file=build/massif.out "$program" >/dev/null 2>&1
     echo "x86-64 test program peak heap: $(grep -o 'mem_heap_B=[0-9]*' build/massif.out | cut -d= -f2 | sort -n | tail -n 1) bytes"
     /usr/bin/time -f "x86-64 test program peak resident: %M KiB" "$program" >/dev/null
+    "$CPARAMETERS_MUSL_TOOLCHAIN/bin/arm-linux-musleabihf-gcc" -shared -fPIC -O2 \
+        -Wl,--version-script=tests/footprint/heap_peak.map tests/footprint/heap_peak.c -o build/musl/heap_peak.so
+    qemu-arm -L build/sysroot-musl -E LD_PRELOAD="$PWD/build/musl/heap_peak.so" build/musl/src/CParameters/CParametersTest \
+        2>&1 >/dev/null | sed -n 's/^heap peak: /musl test program peak heap (qemu-arm, heap_peak.so): /p'
     ;;
 *)
     usage
