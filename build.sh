@@ -32,7 +32,7 @@ need_packages() {
 
 base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
-musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev binutils-arm-linux-gnueabihf abigail-tools)
+musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
 # Debian's npm only where there is none: it conflicts with other node installs.
 command -v npm >/dev/null || musl_packages+=(npm)
 # Absolute: mmdebstrap cannot resolve a relative target whose parent is missing.

