@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|footprint|bench" >&2
+    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|musl|footprint|bench" >&2
     exit 2
 }
 
@@ -32,7 +32,11 @@ need_packages() {
 
 base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
-sysroot=build/sysroot-armhf
+musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
+# Debian's npm only where there is none: it conflicts with other node installs.
+command -v npm >/dev/null || musl_packages+=(npm)
+# Absolute: mmdebstrap cannot resolve a relative target whose parent is missing.
+sysroot=$PWD/build/sysroot-armhf
 
 # The armhf Debian tree to build against: only unpacked, nothing configured.
 # It comes from this machine's own Debian archive (the first one its apt
@@ -44,6 +48,7 @@ make_sysroot() {
     mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
     [ -n "$mirror" ] || mirror=$(sed -n 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) bookworm .*/\2/p' \
         /etc/apt/sources.list 2>/dev/null | head -n 1)
+    mkdir -p build
     for try in 1 2 3; do
         rm -rf "$sysroot"
         if mmdebstrap --variant=extract --architectures=armhf \
@@ -55,6 +60,23 @@ make_sysroot() {
         sleep 20
     done
     exit 1
+}
+
+# The musl toolchain and target tree, made once per version of the script that
+# makes them and processor it is asked for, and kept in the cache folder; the
+# build gets a copy of the tree, which its install tests write into.
+make_musl_tree() {
+    local key
+    key=musl-$({ cat cmake/make-musl-toolchain.sh; echo "${CPARAMETERS_MUSL_CPU:-}"; } | sha256sum | cut -c1-16)
+    musl_cache=${CPARAMETERS_CACHE:-$HOME/.cache/cparameters}/$key
+    cmake/make-musl-toolchain.sh "$musl_cache"
+    if [ "$(cat build/sysroot-musl/.complete 2>/dev/null)" != "$key" ]; then
+        rm -rf build/sysroot-musl
+        mkdir -p build
+        cp -a "$musl_cache/sysroot" build/sysroot-musl
+        echo "$key" >build/sysroot-musl/.complete
+    fi
+    export CPARAMETERS_MUSL_TOOLCHAIN=$musl_cache/toolchain
 }
 
 # Configures and builds one preset.
@@ -108,6 +130,12 @@ armhf)
     build armhf
     ctest --preset armhf
     ;;
+musl)
+    need_packages "${musl_packages[@]}"
+    make_musl_tree
+    build musl
+    ctest --preset musl
+    ;;
 bench)
     # One table: median times (Google Benchmark) and instruction counts
     # (callgrind, the steady figure on a shared machine). By default with
@@ -126,20 +154,32 @@ bench)
     GLIBC_TUNABLES=$malloc "$program" build/bench/callgrind.out
     ;;
 footprint)
-    # Stripped sizes of the armhf build, and the native test program's peak
-    # heap (valgrind massif) and peak resident memory (GNU time).
-    need_packages "${armhf_packages[@]}" "${base_packages[@]}" time
+    # Stripped sizes of the armhf and musl builds; the native test program's
+    # peak heap (valgrind massif) and peak resident memory (GNU time); the musl
+    # test program's peak heap under qemu-arm, where valgrind does not run,
+    # counted by a preloaded library of ours (tests/footprint/heap_peak.c).
+    need_packages "${armhf_packages[@]}" "${musl_packages[@]}" "${base_packages[@]}" time
     make_sysroot
+    make_musl_tree
     build armhf
+    build musl
     build default
-    for file in build/armhf/src/CParameters/libCParameters.so.0 build/armhf/src/CParameters/CParametersTest; do
-        arm-linux-gnueabihf-strip -o build/stripped "$file"
-        echo "armhf stripped $(basename "$file"): $(stat -c %s build/stripped) bytes"
+    for file in src/CParameters/libCParameters.so.0 src/CParameters/CParametersTest; do
+        for target in armhf musl; do
+            arm-linux-gnueabihf-strip -o build/stripped "build/$target/$file"
+            echo "$target stripped $(basename "$file"): $(stat -c %s build/stripped) bytes"
+        done
     done
+    arm-linux-gnueabihf-strip -o build/stripped build/sysroot-musl/lib/libc++_shared.so
+    echo "musl stripped libc++_shared.so (the C++ runtime): $(stat -c %s build/stripped) bytes"
     program=build/default/src/CParameters/CParametersTest
     valgrind --tool=massif --massif-out-file=build/massif.out "$program" >/dev/null 2>&1
     echo "x86-64 test program peak heap: $(grep -o 'mem_heap_B=[0-9]*' build/massif.out | cut -d= -f2 | sort -n | tail -n 1) bytes"
     /usr/bin/time -f "x86-64 test program peak resident: %M KiB" "$program" >/dev/null
+    "$CPARAMETERS_MUSL_TOOLCHAIN/bin/arm-linux-musleabihf-gcc" -shared -fPIC -O2 \
+        -Wl,--version-script=tests/footprint/heap_peak.map tests/footprint/heap_peak.c -o build/musl/heap_peak.so
+    qemu-arm -L build/sysroot-musl -E LD_PRELOAD="$PWD/build/musl/heap_peak.so" build/musl/src/CParameters/CParametersTest \
+        2>&1 >/dev/null | sed -n 's/^heap peak: /musl test program peak heap (qemu-arm, heap_peak.so): /p'
     ;;
 *)
     usage

@@ -1,11 +1,18 @@
 // Measures the stack that the deepest accepted JSON text costs in every
-// operation that walks a value recursively, on a thread whose 128 KiB stack
-// (musl's default thread stack size) is ours to inspect. Fails if the
-// deepest text does not fit with a quarter of that stack to spare.
+// operation that walks a value recursively, on a thread with a 128 KiB stack,
+// musl's default thread stack size. Fails if the deepest text does not fit
+// with a quarter of that stack to spare.
+//
+// Built for musl (CPARAMETERS_MUSL) the thread gets the C library's default
+// stack, which must be that size; elsewhere it runs on a buffer of ours.
+// Either way the unused part of the stack is filled with a pattern first, and
+// the lowest byte that no longer holds it marks the deepest use.
 
 #include <pthread.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -28,10 +35,16 @@ std::string nested(int depth)
     return text;
 }
 
-void* everyRecursiveOperation(void* text)
+struct Run {
+    std::string text;
+    std::size_t used = 0;
+    std::size_t size = 0;
+};
+
+void everyRecursiveOperation(const std::string& text)
 {
     CParameters parameters;
-    if (!parameters.deSerialiseAsJSON(*static_cast<const std::string*>(text))) {
+    if (!parameters.deSerialiseAsJSON(text)) {
         std::abort();
     }
     CParameters copy;
@@ -41,30 +54,75 @@ void* everyRecursiveOperation(void* text)
     std::streambuf* const original = std::cout.rdbuf(sink.rdbuf());
     copy.print();
     std::cout.rdbuf(original);
-    return new std::string(copy.serialiseAsJSON() + copy.serialise("=", ";"));
+    if (copy.serialiseAsJSON().empty() || copy.serialise("=", ";").empty()) {
+        std::abort();
+    }
 }
 
-// Bytes of stack used by everyRecursiveOperation on a document of depth.
-std::size_t stackUse(int depth)
+// Bytes from the top of the stack [low, low + size) down to the lowest one
+// that no longer holds the pattern.
+std::size_t usedOf(const unsigned char* low, std::size_t size)
 {
-    std::vector<unsigned char> stack(stackSize, unused);
+    std::size_t untouched = 0;
+    while (untouched < size && low[untouched] == unused) {
+        ++untouched;
+    }
+    return size - untouched;
+}
+
+#ifdef CPARAMETERS_MUSL
+// Runs on musl's default stack: fills it from the bottom to a little below
+// this frame, then does the work. The stores are volatile so that no call of
+// memset, with a frame of its own down there, replaces the loop.
+void* onThread(void* argument)
+{
+    Run& run = *static_cast<Run*>(argument);
     pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstack(&attributes, stack.data(), stack.size());
-    const std::string text = nested(depth);
-    pthread_t thread;
-    void* result = nullptr;
-    if (pthread_create(&thread, &attributes, everyRecursiveOperation, const_cast<std::string*>(&text)) != 0 ||
-        pthread_join(thread, &result) != 0) {
+    void* low = nullptr;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0 ||
+        pthread_attr_getstack(&attributes, &low, &run.size) != 0) {
         std::abort();
     }
     pthread_attr_destroy(&attributes);
-    delete static_cast<std::string*>(result);
-    std::size_t untouched = 0;
-    while (untouched < stack.size() && stack[untouched] == unused) {
-        ++untouched;
+    const std::uintptr_t limit = reinterpret_cast<std::uintptr_t>(&attributes) - 1024;
+    for (volatile unsigned char* byte = static_cast<unsigned char*>(low);
+         reinterpret_cast<std::uintptr_t>(byte) < limit; ++byte) {
+        *byte = unused;
     }
-    return stack.size() - untouched;
+    everyRecursiveOperation(run.text);
+    run.used = usedOf(static_cast<unsigned char*>(low), run.size);
+    return nullptr;
+}
+#else
+void* onThread(void* argument)
+{
+    everyRecursiveOperation(static_cast<Run*>(argument)->text);
+    return nullptr;
+}
+#endif
+
+// Bytes of stack used by everyRecursiveOperation on a document of depth, and
+// the size of the stack it ran on.
+Run stackUse(int depth)
+{
+    Run run;
+    run.text = nested(depth);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+#ifndef CPARAMETERS_MUSL
+    std::vector<unsigned char> stack(stackSize, unused);
+    pthread_attr_setstack(&attributes, stack.data(), stack.size());
+#endif
+    pthread_t thread;
+    if (pthread_create(&thread, &attributes, onThread, &run) != 0 || pthread_join(thread, nullptr) != 0) {
+        std::abort();
+    }
+    pthread_attr_destroy(&attributes);
+#ifndef CPARAMETERS_MUSL
+    run.size = stack.size();
+    run.used = usedOf(stack.data(), stack.size());
+#endif
+    return run;
 }
 
 } // namespace
@@ -72,9 +130,15 @@ std::size_t stackUse(int depth)
 int main()
 {
     const int deepest = CParameters::maxJSONDepth;
-    const std::size_t shallow = stackUse(1);
-    const std::size_t deep = stackUse(deepest);
-    std::printf("stack used: %zu bytes at depth 1, %zu bytes at depth %d, %zu bytes a level, of %zu\n", shallow, deep,
-                deepest, (deep - shallow) / (deepest - 1), stackSize);
-    return deep <= stackSize * 3 / 4 ? 0 : 1;
+    const Run shallow = stackUse(1);
+    const Run deep = stackUse(deepest);
+    std::printf("stack used: %zu bytes at depth 1, %zu bytes at depth %d, %zu bytes a level, of %zu\n", shallow.used,
+                deep.used, deepest, (deep.used - shallow.used) / (deepest - 1), deep.size);
+    // musl rounds its default up to whole pages, with what the thread's own
+    // data takes; anything larger means the program asked for a bigger one.
+    if (deep.size < stackSize || deep.size >= stackSize + 8 * 1024) {
+        std::printf("the thread stack is %zu bytes, not %zu\n", deep.size, stackSize);
+        return 1;
+    }
+    return deep.used <= stackSize * 3 / 4 ? 0 : 1;
 }
