@@ -157,7 +157,7 @@ footprint)
     # Stripped sizes of the armhf and musl builds; the native test program's
     # peak heap (valgrind massif) and peak resident memory (GNU time); the musl
     # test program's peak heap under qemu-arm, where valgrind does not run,
-    # counted by a preloaded library of ours (tests/footprint/heap_peak.c).
+    # counted by a preloaded library of ours (bench/heap_peak.c).
     need_packages "${armhf_packages[@]}" "${musl_packages[@]}" "${base_packages[@]}" time
     make_sysroot
     make_musl_tree
@@ -177,7 +177,7 @@ footprint)
     echo "x86-64 test program peak heap: $(grep -o 'mem_heap_B=[0-9]*' build/massif.out | cut -d= -f2 | sort -n | tail -n 1) bytes"
     /usr/bin/time -f "x86-64 test program peak resident: %M KiB" "$program" >/dev/null
     "$CPARAMETERS_MUSL_TOOLCHAIN/bin/arm-linux-musleabihf-gcc" -shared -fPIC -O2 \
-        -Wl,--version-script=tests/footprint/heap_peak.map tests/footprint/heap_peak.c -o build/musl/heap_peak.so
+        -Wl,--version-script=bench/heap_peak.map bench/heap_peak.c -o build/musl/heap_peak.so
     qemu-arm -L build/sysroot-musl -E LD_PRELOAD="$PWD/build/musl/heap_peak.so" build/musl/src/CParameters/CParametersTest \
         2>&1 >/dev/null | sed -n 's/^heap peak: /musl test program peak heap (qemu-arm, heap_peak.so): /p'
     ;;

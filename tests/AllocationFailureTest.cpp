@@ -144,17 +144,6 @@ SUITE(AllocationFailure)
                                  [&](const CParameters& parameters) {
                                      CHECK_EQUAL(merged, parameters.serialiseAsJSON());
                                  }) > 0);
-        CHECK(failEachAllocation(
-                  [&](CParameters& parameters) {
-                      CParameters receiver;
-                      try {
-                          receiver.append(parameters);
-                      } catch (const std::bad_alloc&) {
-                          CHECK_EQUAL(0u, receiver.size());
-                          throw;
-                      }
-                  },
-                  [](const CParameters&) {}) > 0);
     }
 }
 

@@ -184,16 +184,6 @@ SUITE(JSON)
         CHECK_EQUAL(source.serialiseAsJSON(), copy.serialiseAsJSON());
     }
 
-    TEST(MergesNestedValues)
-    {
-        CParameters parameters;
-        CHECK(parameters.deSerialiseAsJSON(R"({"a:b":"c\":d","e":[{"f":"\\"},{"f":":"}],"k":{}})"));
-        CHECK_EQUAL("c\":d", parameters.getParamAsString("a:b", ""));
-        CHECK(parameters.deSerialiseAsJSON(R"({"a:b":1})"));
-        CHECK_EQUAL(1, parameters.getParamAsInt("a:b", 0));
-        CHECK_EQUAL(3u, parameters.size());
-    }
-
     TEST(ErrorRecordSaysWhereAndWhy)
     {
         std::string deep(CParameters::maxJSONDepth + 1, '[');

@@ -1,12 +1,9 @@
 // Measures the stack that the deepest accepted JSON text costs in every
-// operation that walks a value recursively, on a thread with a 128 KiB stack,
-// musl's default thread stack size. Fails if the deepest text does not fit
-// with a quarter of that stack to spare.
-//
-// Built for musl (CPARAMETERS_MUSL) the thread gets the C library's default
-// stack, which must be that size; elsewhere it runs on a buffer of ours.
-// Either way the unused part of the stack is filled with a pattern first, and
-// the lowest byte that no longer holds it marks the deepest use.
+// operation that walks a value recursively, on a thread with a 128 KiB
+// stack: musl's default thread stack, which a musl build (CPARAMETERS_MUSL)
+// gets as it is and other builds ask for. The stack below the thread's first
+// frame is filled with a pattern; the lowest byte that lost it marks the
+// deepest use. Fails unless the deepest text fits with a quarter to spare.
 
 #include <pthread.h>
 
@@ -17,7 +14,6 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "CParameters.h"
 
@@ -59,21 +55,9 @@ void everyRecursiveOperation(const std::string& text)
     }
 }
 
-// Bytes from the top of the stack [low, low + size) down to the lowest one
-// that no longer holds the pattern.
-std::size_t usedOf(const unsigned char* low, std::size_t size)
-{
-    std::size_t untouched = 0;
-    while (untouched < size && low[untouched] == unused) {
-        ++untouched;
-    }
-    return size - untouched;
-}
-
-#ifdef CPARAMETERS_MUSL
-// Runs on musl's default stack: fills it from the bottom to a little below
-// this frame, then does the work. The stores are volatile so that no call of
-// memset, with a frame of its own down there, replaces the loop.
+// Fills the thread's stack below this frame, does the work, and measures.
+// The stores are volatile so that no call of memset, with a frame of its own
+// down there, replaces the loop.
 void* onThread(void* argument)
 {
     Run& run = *static_cast<Run*>(argument);
@@ -84,25 +68,21 @@ void* onThread(void* argument)
         std::abort();
     }
     pthread_attr_destroy(&attributes);
-    const std::uintptr_t limit = reinterpret_cast<std::uintptr_t>(&attributes) - 1024;
-    for (volatile unsigned char* byte = static_cast<unsigned char*>(low);
-         reinterpret_cast<std::uintptr_t>(byte) < limit; ++byte) {
-        *byte = unused;
+    volatile unsigned char* const bottom = static_cast<unsigned char*>(low);
+    const std::size_t below = reinterpret_cast<std::uintptr_t>(&attributes) - 1024 - reinterpret_cast<std::uintptr_t>(low);
+    for (std::size_t i = 0; i < below; ++i) {
+        bottom[i] = unused;
     }
     everyRecursiveOperation(run.text);
-    run.used = usedOf(static_cast<unsigned char*>(low), run.size);
+    std::size_t untouched = 0;
+    while (untouched < run.size && bottom[untouched] == unused) {
+        ++untouched;
+    }
+    run.used = run.size - untouched;
     return nullptr;
 }
-#else
-void* onThread(void* argument)
-{
-    everyRecursiveOperation(static_cast<Run*>(argument)->text);
-    return nullptr;
-}
-#endif
 
-// Bytes of stack used by everyRecursiveOperation on a document of depth, and
-// the size of the stack it ran on.
+// The stack that everyRecursiveOperation uses on a document of depth.
 Run stackUse(int depth)
 {
     Run run;
@@ -110,18 +90,13 @@ Run stackUse(int depth)
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
 #ifndef CPARAMETERS_MUSL
-    std::vector<unsigned char> stack(stackSize, unused);
-    pthread_attr_setstack(&attributes, stack.data(), stack.size());
+    pthread_attr_setstacksize(&attributes, stackSize);
 #endif
     pthread_t thread;
     if (pthread_create(&thread, &attributes, onThread, &run) != 0 || pthread_join(thread, nullptr) != 0) {
         std::abort();
     }
     pthread_attr_destroy(&attributes);
-#ifndef CPARAMETERS_MUSL
-    run.size = stack.size();
-    run.used = usedOf(stack.data(), stack.size());
-#endif
     return run;
 }
 
@@ -134,8 +109,9 @@ int main()
     const Run deep = stackUse(deepest);
     std::printf("stack used: %zu bytes at depth 1, %zu bytes at depth %d, %zu bytes a level, of %zu\n", shallow.used,
                 deep.used, deepest, (deep.used - shallow.used) / (deepest - 1), deep.size);
-    // musl rounds its default up to whole pages, with what the thread's own
-    // data takes; anything larger means the program asked for a bigger one.
+    // The C library may round the size up to whole pages with the thread's
+    // own data; anything larger means a bigger stack was asked for (as a
+    // musl program marked for one would get).
     if (deep.size < stackSize || deep.size >= stackSize + 8 * 1024) {
         std::printf("the thread stack is %zu bytes, not %zu\n", deep.size, stackSize);
         return 1;

@@ -88,8 +88,8 @@ bool toDouble(std::string_view number, double& result)
     const std::string terminated(number);
     errno = 0;
     result = strtod_l(terminated.c_str(), nullptr, cLocale());
-    if (errno != ERANGE) {
-        return true;
+    if (errno != ERANGE || (result != 0 && std::isfinite(result))) {
+        return true; // strtod reports a subnormal result as a range error too
     }
 #endif
     if (decimalExponent(number) > 0) {
