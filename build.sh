@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|musl|footprint|bench" >&2
+    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|musl|footprint|bench [default-malloc]" >&2
     exit 2
 }
 
