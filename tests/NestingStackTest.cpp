@@ -69,7 +69,8 @@ void* onThread(void* argument)
     }
     pthread_attr_destroy(&attributes);
     volatile unsigned char* const bottom = static_cast<unsigned char*>(low);
-    const std::size_t below = reinterpret_cast<std::uintptr_t>(&attributes) - 1024 - reinterpret_cast<std::uintptr_t>(low);
+    const std::size_t below =
+        reinterpret_cast<std::uintptr_t>(&attributes) - 1024 - reinterpret_cast<std::uintptr_t>(low);
     for (std::size_t i = 0; i < below; ++i) {
         bottom[i] = unused;
     }

@@ -207,9 +207,10 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
 {
     cparameters::TextFault fault;
     if (!checkEntries(text, nameValueSeparator, entrySeparator, fault)) {
-        report(fault, nameValueSeparator.empty() || entrySeparator.empty() || nameValueSeparator == entrySeparator
-                          ? std::string_view()
-                          : std::string_view(text),
+        report(fault,
+               nameValueSeparator.empty() || entrySeparator.empty() || nameValueSeparator == entrySeparator
+                   ? std::string_view()
+                   : std::string_view(text),
                error);
         return false;
     }
@@ -218,7 +219,8 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
         forEachEntry(text, entrySeparator, [&](std::string_view entry) {
             const std::size_t split = entry.find(nameValueSeparator);
             const std::string_view value = entry.substr(split + nameValueSeparator.size());
-            *entries.demand(entry.data(), entry.data() + split) = Json::Value(value.data(), value.data() + value.size());
+            *entries.demand(entry.data(), entry.data() + split) =
+                Json::Value(value.data(), value.data() + value.size());
             return true;
         });
         mergeInto(m_params, entries);
