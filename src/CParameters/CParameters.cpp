@@ -96,12 +96,9 @@ template <typename Visit> bool forEachEntry(std::string_view text, std::string_v
 bool checkEntries(std::string_view text, const std::string& nameValueSeparator, const std::string& entrySeparator,
                   cparameters::TextFault& fault)
 {
-    if (nameValueSeparator.empty() || entrySeparator.empty()) {
-        fault.reason = "empty separator";
-        return false;
-    }
-    if (nameValueSeparator == entrySeparator) {
-        fault.reason = "equal separators";
+    if (nameValueSeparator.empty() || entrySeparator.empty() || nameValueSeparator == entrySeparator) {
+        fault.offset = std::string_view::npos; // a fault at no place in the text
+        fault.reason = nameValueSeparator.empty() || entrySeparator.empty() ? "empty separator" : "equal separators";
         return false;
     }
     std::size_t number = 0;
@@ -125,16 +122,16 @@ bool checkEntries(std::string_view text, const std::string& nameValueSeparator, 
     });
 }
 
-// Fills the caller's record from a fault at a place in text, or with no
-// place when text is empty, or clears it when there is no fault. Only the
-// members within the caller's record are written.
+// Fills the caller's record from a fault in text, or clears it when there is
+// none. Every member of this version lies within any record's size; members
+// added later are to be written only where error.size reaches them.
 void report(const cparameters::TextFault& fault, std::string_view text, CParameters::TextError& error)
 {
     error.offset = 0;
     error.line = 0;
     error.column = 0;
     error.reason = fault.reason;
-    if (fault.reason.empty() || text.data() == nullptr) {
+    if (fault.reason.empty() || fault.offset == std::string_view::npos) {
         return;
     }
     const std::string_view before = text.substr(0, fault.offset);
@@ -207,11 +204,7 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
 {
     cparameters::TextFault fault;
     if (!checkEntries(text, nameValueSeparator, entrySeparator, fault)) {
-        report(fault,
-               nameValueSeparator.empty() || entrySeparator.empty() || nameValueSeparator == entrySeparator
-                   ? std::string_view()
-                   : std::string_view(text),
-               error);
+        report(fault, text, error);
         return false;
     }
     allocating([&] {
@@ -225,7 +218,7 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
         });
         mergeInto(m_params, entries);
     });
-    report(cparameters::TextFault(), std::string_view(), error);
+    report(cparameters::TextFault(), text, error);
     return true;
 }
 
@@ -253,7 +246,7 @@ bool CParameters::deSerialiseAsJSON(const std::string& text, TextError& error)
         mergeInto(m_params, parsed);
         return true;
     });
-    report(fault, read ? std::string_view() : std::string_view(text), error);
+    report(fault, text, error);
     return read;
 }
 

@@ -155,6 +155,17 @@ private:
 
     bool at(char c) { return m_pos != m_end && *m_pos == c; }
 
+    // Takes c and the whitespace after it, when c comes next.
+    bool consume(char c)
+    {
+        if (!at(c)) {
+            return false;
+        }
+        ++m_pos;
+        skipSpace();
+        return true;
+    }
+
     // value of a container at level depth (the root's is 0)
     bool readValue(Json::Value& value, int depth)
     {
@@ -206,10 +217,8 @@ private:
     bool readObject(Json::Value& object, int depth)
     {
         object = Json::Value(Json::objectValue);
-        ++m_pos;
-        skipSpace();
-        if (at('}')) {
-            ++m_pos;
+        consume('{');
+        if (consume('}')) {
             return true;
         }
         for (;;) {
@@ -222,11 +231,9 @@ private:
                 return false;
             }
             skipSpace();
-            if (!at(':')) {
+            if (!consume(':')) {
                 return unexpected("expected ':'");
             }
-            ++m_pos;
-            skipSpace();
             const Json::ArrayIndex members = object.size();
             Json::Value& member = *object.demand(name.data(), name.data() + name.size());
             if (object.size() == members) {
@@ -238,25 +245,20 @@ private:
                 return false;
             }
             skipSpace();
-            if (at('}')) {
-                ++m_pos;
+            if (consume('}')) {
                 return true;
             }
-            if (!at(',')) {
+            if (!consume(',')) {
                 return unexpected("expected ',' or '}'");
             }
-            ++m_pos;
-            skipSpace();
         }
     }
 
     bool readArray(Json::Value& array, int depth)
     {
         array = Json::Value(Json::arrayValue);
-        ++m_pos;
-        skipSpace();
-        if (at(']')) {
-            ++m_pos;
+        consume('[');
+        if (consume(']')) {
             return true;
         }
         for (;;) {
@@ -264,15 +266,12 @@ private:
                 return false;
             }
             skipSpace();
-            if (at(']')) {
-                ++m_pos;
+            if (consume(']')) {
                 return true;
             }
-            if (!at(',')) {
+            if (!consume(',')) {
                 return unexpected("expected ',' or ']'");
             }
-            ++m_pos;
-            skipSpace();
             if (at(']')) {
                 return fail(m_pos, "trailing comma");
             }
