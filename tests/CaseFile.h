@@ -5,6 +5,7 @@
 #define CPARAMETERS_TESTS_CASEFILE_H
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,9 @@ template <typename Check> int forEachCase(const char* path, Check check)
             continue;
         }
         std::vector<std::string> fields;
-        for (std::size_t start = 0;;) {
-            const std::size_t tab = line.find('\t', start);
-            fields.push_back(decodeField(line.substr(start, tab - start)));
-            if (tab == std::string::npos) {
-                break;
-            }
-            start = tab + 1;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');) {
+            fields.push_back(decodeField(field));
         }
         check(fields);
         ++count;

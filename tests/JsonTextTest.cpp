@@ -1,6 +1,7 @@
 // The JSON text form: what deSerialiseAsJSON accepts and how it reads it
-// (tests/cases/json.txt, case by case, with the fault it names), nesting,
-// what serialiseAsJSON writes, and that neither depends on the global locale.
+// (tests/cases/json.txt, case by case, nesting included, with the fault it
+// names), what serialiseAsJSON writes, and that neither depends on the
+// global locale.
 
 #include <UnitTest++/UnitTest++.h>
 
@@ -15,21 +16,6 @@
 #include "CParameters.h"
 #include "CaseFile.h"
 
-namespace {
-
-// Containers nested this deep in all: the root object, objects and arrays
-// in turn, and innermost, itself a container.
-std::string nested(int containers, const std::string& innermost)
-{
-    std::string text = innermost;
-    for (int level = 2; level < containers; ++level) {
-        text = (level % 2 ? "[" : "{\"k\":") + text + (level % 2 ? "]" : "}");
-    }
-    return "{\"k\":" + text + "}";
-}
-
-} // namespace
-
 SUITE(JsonGrammar)
 {
     TEST(EveryCaseReadsAsTheCaseFileSays)
@@ -43,33 +29,6 @@ SUITE(JsonGrammar)
                   CHECK_EQUAL(c[0] + " -> " + c[1], c[0] + " -> " + (read ? "= " + written : "! " + error.message()));
                   CHECK(read || written == "{\"keep\":\"me\"}");
               }) > 100);
-    }
-}
-
-SUITE(JsonDepth)
-{
-    TEST(SixtyFourContainersAreAcceptedWithScalarsInside)
-    {
-        CParameters parameters;
-        CHECK(parameters.deSerialiseAsJSON(nested(CParameters::maxJSONDepth, "[1,\"s\",null]")));
-        CHECK(parameters.deSerialiseAsJSON(nested(CParameters::maxJSONDepth, "{\"a\":true}")));
-        const std::string written = parameters.serialiseAsJSON();
-        CParameters copy;
-        CHECK(copy.deSerialiseAsJSON(written));
-        CHECK_EQUAL(written, copy.serialiseAsJSON());
-    }
-
-    TEST(SixtyFiveContainersAreRejected)
-    {
-        const std::string texts[] = {nested(CParameters::maxJSONDepth + 1, "[1]"), nested(1000, "{}"),
-                                     "{\"k\":" + std::string(100000, '[')};
-        for (const std::string& text : texts) {
-            CParameters parameters;
-            CParameters::TextError error;
-            CHECK(!parameters.deSerialiseAsJSON(text, error));
-            CHECK_EQUAL("nesting deeper than 64 levels", error.reason);
-            CHECK_EQUAL(0u, parameters.size());
-        }
     }
 }
 

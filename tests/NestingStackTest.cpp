@@ -11,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <sstream>
 #include <string>
 
 #include "CParameters.h"
@@ -46,10 +44,6 @@ void everyRecursiveOperation(const std::string& text)
     CParameters copy;
     copy.setParam("x", "y");
     copy.append(parameters);
-    std::ostringstream sink;
-    std::streambuf* const original = std::cout.rdbuf(sink.rdbuf());
-    copy.print();
-    std::cout.rdbuf(original);
     if (copy.serialiseAsJSON().empty() || copy.serialise("=", ";").empty()) {
         std::abort();
     }
