@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #ifndef CPARAMETERS_HAVE_DOUBLE_FROM_CHARS
 #include <cerrno>
@@ -126,10 +127,10 @@ public:
     }
 
 private:
-    bool fail(const char* at, const char* reason)
+    bool fail(const char* at, std::string reason)
     {
         m_fault.offset = static_cast<std::size_t>(at - m_begin);
-        m_fault.reason = reason;
+        m_fault.reason = std::move(reason);
         return false;
     }
 
@@ -176,9 +177,7 @@ private:
         case '{':
         case '[':
             if (depth == m_maxDepth) {
-                m_fault.offset = static_cast<std::size_t>(m_pos - m_begin);
-                m_fault.reason = "nesting deeper than " + std::to_string(m_maxDepth) + " levels";
-                return false;
+                return fail(m_pos, "nesting deeper than " + std::to_string(m_maxDepth) + " levels");
             }
             return *m_pos == '{' ? readObject(value, depth + 1) : readArray(value, depth + 1);
         case '"': {
@@ -237,9 +236,7 @@ private:
             const Json::ArrayIndex members = object.size();
             Json::Value& member = *object.demand(name.data(), name.data() + name.size());
             if (object.size() == members) {
-                m_fault.offset = static_cast<std::size_t>(nameAt - m_begin);
-                m_fault.reason = "duplicate name \"" + std::string(name) + "\"";
-                return false;
+                return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
             }
             if (!readValue(member, depth)) {
                 return false;
