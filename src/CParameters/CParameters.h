@@ -33,22 +33,26 @@
 class CPARAMETERS_API CParameters {
 public:
     /**
-     * Where and why deSerialise() or deSerialiseAsJSON() rejected a text.
-     * Cleared on success. Line and column count from 1 (the column in
+     * Where and why deSerialise(), deSerialiseAsJSON() or a file operation
+     * failed. Cleared on success. Line and column count from 1 (the column in
      * bytes); all three positions are 0 for faults that are not at a place
-     * in the text (bad separators).
+     * in the text (bad separators, system errors).
      * \note Members may be added at the end in later versions: the library
      *       fills only those within \c size, which the constructor sets, so
      *       programs built against this header keep working.
      */
     struct TextError {
-        TextError() : size(sizeof(TextError)), offset(0), line(0), column(0) {}
+        TextError() : size(sizeof(TextError)), offset(0), line(0), column(0), systemError(0) {}
 
         std::size_t size;   ///< of the record as the caller knows it
         std::size_t offset; ///< of the first faulty byte, from 0
         std::size_t line;
         std::size_t column;
         std::string reason; ///< e.g. "duplicate name \"port\""; empty on success
+        /// The errno of the system call that failed (since 0.3); 0 for
+        /// faults in the text. Reason then names the call: "rename: No space
+        /// left on device".
+        int systemError;
 
         /// "line 3, column 12: duplicate name "port"", or the reason alone
         /// for faults that are not at a place in the text.
@@ -184,6 +188,21 @@ public:
     /// rejected ("comment", "duplicate name \"port\"", "trailing comma",
     /// "nesting deeper than 64 levels", ...).
     bool deSerialiseAsJSON(const std::string& text, TextError& error);
+
+    /// Makes the file at \p path hold serialiseAsJSON() and a newline.
+    /// \return false, leaving the old file untouched, when that fails.
+    bool saveJSONFile(const std::string& path) const;
+
+    /// saveJSONFile(), also saying in \p error which system call failed.
+    bool saveJSONFile(const std::string& path, TextError& error) const;
+
+    /// Reads the file at \p path as deSerialiseAsJSON() reads a text and
+    /// merges it in, all or nothing.
+    bool loadJSONFile(const std::string& path);
+
+    /// loadJSONFile(), also saying in \p error where the text went wrong or
+    /// which system call failed.
+    bool loadJSONFile(const std::string& path, TextError& error);
 
     /// Deep-copies every entry of \p other in; \p other wins on shared names.
     void append(const CParameters& other);
