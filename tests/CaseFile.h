@@ -10,6 +10,7 @@
 
 #include <UnitTest++/UnitTest++.h>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -37,16 +38,15 @@ inline void checkCase(const Case& c, const std::string& expected, const std::str
 // The bytes a field stands for; false for a % not followed by two hex digits.
 inline bool decodeField(const std::string& text, std::string& bytes)
 {
+    const auto hex = [&](std::size_t i) {
+        return i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i]));
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            bytes += text[i];
-        } else if (i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-                   std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
+        if (text[i] == '%' && !(hex(i + 1) && hex(i + 2))) {
             return false;
         }
+        bytes += text[i] == '%' ? static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)) : text[i];
+        i += text[i] == '%' ? 2 : 0;
     }
     return true;
 }
@@ -58,9 +58,6 @@ template <typename Check> int forEachCase(const char* path, std::size_t fieldCou
 {
     const UnitTest::TestDetails& test = *UnitTest::CurrentTest::Details();
     std::ifstream file(path);
-    if (!file) {
-        UnitTest::CurrentTest::Results()->OnTestFailure(test, (std::string("cannot read ") + path).c_str());
-    }
     std::string section;
     bool described = false;
     int count = 0;
@@ -68,10 +65,7 @@ template <typename Check> int forEachCase(const char* path, std::size_t fieldCou
     for (std::string line; std::getline(file, line);) {
         ++number;
         if (!line.empty() && line[0] == '#') {
-            const std::size_t text = line.find_first_not_of("# ");
-            if (described) {
-                section = text == std::string::npos ? "" : line.substr(text);
-            }
+            section = described ? line.substr(std::min(line.find_first_not_of("# "), line.size())) : section;
             described = described || line.back() == '.';
             continue;
         }
@@ -87,10 +81,8 @@ template <typename Check> int forEachCase(const char* path, std::size_t fieldCou
             decoded = decoded && decodeField(field, c.fields.back());
         }
         if (!decoded || c.fields.size() != fieldCount) {
-            const std::string problem = decoded ? std::to_string(fieldCount) + " tab-separated fields expected, " +
-                                                      std::to_string(c.fields.size()) + " found"
-                                                : "a % not followed by two hex digits";
-            UnitTest::CurrentTest::Results()->OnTestFailure(c.where, ("malformed case: " + problem).c_str());
+            UnitTest::CurrentTest::Results()->OnTestFailure(c.where, decoded ? "malformed case: wrong number of fields"
+                                                                             : "malformed case: bad %HH");
             continue;
         }
         check(c);

@@ -5,7 +5,7 @@
 //   JsonTextTest JsonGrammar JsonWriter/WritesNoCommentsAndEscapesOnlyWhatItMust
 //
 // A name that matches no test is an error, so that a misspelt one cannot
-// pass for a run; --list prints the name of every test.
+// pass for a run.
 
 #include <UnitTest++/TestReporterStdout.h>
 #include <UnitTest++/UnitTest++.h>
@@ -32,12 +32,6 @@ int main(int argc, char** argv)
     const auto named = [&](const UnitTest::Test* test) {
         return std::any_of(names.begin(), names.end(), [&](const std::string& name) { return isNamed(*test, name); });
     };
-    if (names.size() == 1 && names[0] == "--list") {
-        for (const UnitTest::Test* test = tests.GetHead(); test != nullptr; test = test->m_nextTest) {
-            std::printf("%s/%s\n", test->m_details.suiteName, test->m_details.testName);
-        }
-        return 0;
-    }
     for (const std::string& name : names) {
         const UnitTest::Test* test = tests.GetHead();
         while (test != nullptr && !isNamed(*test, name)) {
