@@ -141,5 +141,3 @@ SUITE(AllocationFailure)
                   [&](const CParameters& parameters) { CHECK_EQUAL(merged, parameters.serialiseAsJSON()); }) > 0);
     }
 }
-
-int main() { return UnitTest::RunAllTests(); }

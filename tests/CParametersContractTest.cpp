@@ -1,5 +1,5 @@
-// The library contract, grouped by operation. Every rejected input must
-// leave the container exactly as it was, compared through its JSON form.
+// The container's operations, grouped by operation; its two text forms have
+// test programs of their own (DelimitedTextTest, JsonTextTest).
 
 #include <UnitTest++/UnitTest++.h>
 
@@ -10,23 +10,7 @@
 
 #include "CParameters.h"
 #include "CaseFile.h"
-
-namespace {
-
-// A container holding a text, an empty text, a number and an object.
-void fill(CParameters& parameters)
-{
-    parameters.setParam("a", "x");
-    parameters.setParam("empty", "");
-    parameters.setParam("n", Json::Value(7));
-    Json::Value object(Json::objectValue);
-    object["k"][0] = true;
-    parameters.setParam("obj", object);
-}
-
-const std::string binary("n\0ul \x01 \xff\xfe \xc3\xa9 \"\\/\r\n", 17);
-
-} // namespace
+#include "Samples.h"
 
 SUITE(HeaderOperations)
 {
@@ -90,71 +74,6 @@ SUITE(HeaderOperations)
     }
 }
 
-SUITE(Delimited)
-{
-    TEST(SerialiseWritesEveryKindOfValue)
-    {
-        CParameters parameters;
-        CHECK_EQUAL("", parameters.serialise("=", ";"));
-        fill(parameters);
-        parameters.setParam("null", Json::Value());
-        parameters.setParam("real", Json::Value(1.5));
-        CHECK_EQUAL("a=x;empty=;n=7;null=;obj={\"k\":[true]};real=1.5", parameters.serialise("=", ";"));
-    }
-
-    TEST(EveryCaseReadsAsTheCaseFileSays)
-    {
-        CHECK(forEachCase(CPARAMETERS_CASES "/delimited.txt", [](const std::vector<std::string>& c) {
-                  CParameters parameters;
-                  parameters.setParam("keep", "me");
-                  CParameters::TextError error;
-                  const bool read = parameters.deSerialise(c[0], c[1], c[2], error);
-                  const std::string written = parameters.serialiseAsJSON();
-                  CHECK_EQUAL(c[0] + " -> " + c[3], c[0] + " -> " + (read ? "= " + written : "! " + error.message()));
-                  CHECK(read || written == "{\"keep\":\"me\"}");
-              }) > 10);
-    }
-
-    TEST(RoundTripsWithSingleCharacterSeparators)
-    {
-        CParameters source;
-        source.setParam("p1", "a:b c");
-        source.setParam(std::string("p\0"
-                                    "2",
-                                    3),
-                        "\xff\n");
-        source.setParam("p3", "");
-        CParameters copy;
-        CHECK(copy.deSerialise(source.serialise(":", ","), ":", ","));
-        CHECK_EQUAL(source.serialiseAsJSON(), copy.serialiseAsJSON());
-    }
-}
-
-SUITE(JSON)
-{
-    TEST(ReadsEveryByteOfNamesAndValuesBack)
-    {
-        CParameters source;
-        fill(source);
-        source.setParam(binary, binary.c_str());
-        source.setParam("bytes", Json::Value(binary.data(), binary.data() + binary.size()));
-        CParameters copy;
-        CHECK(copy.deSerialiseAsJSON(source.serialiseAsJSON()));
-        CHECK_EQUAL(binary, copy.getParamAsString("bytes", ""));
-        CHECK_EQUAL(source.serialiseAsJSON(), copy.serialiseAsJSON());
-    }
-
-    TEST(ErrorRecordSaysWhereAndWhy)
-    {
-        CParameters parameters;
-        CParameters::TextError error;
-        CHECK(!parameters.deSerialiseAsJSON("\r\n\t{\"a\":tru}", error));
-        CHECK_EQUAL(8u, error.offset);
-        CHECK(parameters.deSerialiseAsJSON("{}", error));
-        CHECK(error.reason.empty() && error.offset == 0 && error.line == 0 && error.column == 0);
-    }
-}
-
 SUITE(Append)
 {
     TEST(OtherWinsAndIsCopiedDeeply)
@@ -196,15 +115,17 @@ SUITE(TypedReads)
 
     TEST(EveryValueReadsAsTheCaseFileSays)
     {
-        CHECK(forEachCase(CPARAMETERS_CASES "/typed-reads.txt", [](const std::vector<std::string>& c) {
+        CHECK(forEachCase(CPARAMETERS_CASES "/typed-reads.txt", 5, [](const Case& c) {
                   CParameters parameters;
                   CHECK(parameters.deSerialiseAsJSON("{\"v\":" + c[0] + "}"));
                   const std::string read[] = {readAs(parameters, &CParameters::getParamAsInt, 99, -99),
                                               readAs<std::int64_t>(parameters, &CParameters::getParamAsInt64, 99, -99),
                                               readAs(parameters, &CParameters::getParamAsDouble, 7.5, -7.5),
                                               readAs(parameters, &CParameters::getParamAsBool, true, false)};
+                  const char* const names[] = {"getParamAsInt ", "getParamAsInt64 ", "getParamAsDouble ",
+                                               "getParamAsBool "};
                   for (int i = 0; i < 4; ++i) {
-                      CHECK_EQUAL(c[0] + " -> " + c[i + 1], c[0] + " -> " + read[i]);
+                      checkCase(c, names[i] + c[i + 1], names[i] + read[i]);
                   }
               }) > 40);
         CParameters parameters;
@@ -212,5 +133,3 @@ SUITE(TypedReads)
         CHECK_EQUAL("-", readAs(parameters, &CParameters::getParamAsDouble, 7.5, -7.5));
     }
 }
-
-int main() { return UnitTest::RunAllTests(); }

@@ -5,6 +5,8 @@
 // frame is filled with a pattern; the lowest byte that lost it marks the
 // deepest use. Fails unless the deepest text fits with a quarter to spare.
 
+#include <UnitTest++/UnitTest++.h>
+
 #include <pthread.h>
 
 #include <cstdint>
@@ -29,7 +31,7 @@ std::string nested(int depth)
     return text;
 }
 
-struct Run {
+struct Measurement {
     std::string text;
     std::size_t used = 0;
     std::size_t size = 0;
@@ -54,7 +56,7 @@ void everyRecursiveOperation(const std::string& text)
 // down there, replaces the loop.
 void* onThread(void* argument)
 {
-    Run& run = *static_cast<Run*>(argument);
+    Measurement& run = *static_cast<Measurement*>(argument);
     pthread_attr_t attributes;
     void* low = nullptr;
     if (pthread_getattr_np(pthread_self(), &attributes) != 0 ||
@@ -78,9 +80,9 @@ void* onThread(void* argument)
 }
 
 // The stack that everyRecursiveOperation uses on a document of depth.
-Run stackUse(int depth)
+Measurement stackUse(int depth)
 {
-    Run run;
+    Measurement run;
     run.text = nested(depth);
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
@@ -97,19 +99,19 @@ Run stackUse(int depth)
 
 } // namespace
 
-int main()
+SUITE(NestingStack)
 {
-    const int deepest = CParameters::maxJSONDepth;
-    const Run shallow = stackUse(1);
-    const Run deep = stackUse(deepest);
-    std::printf("stack used: %zu bytes at depth 1, %zu bytes at depth %d, %zu bytes a level, of %zu\n", shallow.used,
-                deep.used, deepest, (deep.used - shallow.used) / (deepest - 1), deep.size);
-    // The C library may round the size up to whole pages with the thread's
-    // own data; anything larger means a bigger stack was asked for (as a
-    // musl program marked for one would get).
-    if (deep.size < stackSize || deep.size >= stackSize + 8 * 1024) {
-        std::printf("the thread stack is %zu bytes, not %zu\n", deep.size, stackSize);
-        return 1;
+    TEST(DeepestTextFitsTheThreadStackWithAQuarterToSpare)
+    {
+        const int deepest = CParameters::maxJSONDepth;
+        const Measurement shallow = stackUse(1);
+        const Measurement deep = stackUse(deepest);
+        std::printf("stack used: %zu bytes at depth 1, %zu bytes at depth %d, %zu bytes a level, of %zu\n",
+                    shallow.used, deep.used, deepest, (deep.used - shallow.used) / (deepest - 1), deep.size);
+        // The C library may round the size up to whole pages with the thread's
+        // own data; anything larger means a bigger stack was asked for (as a
+        // musl program marked for one would get).
+        CHECK(deep.size >= stackSize && deep.size < stackSize + 8 * 1024);
+        CHECK(deep.used <= stackSize * 3 / 4);
     }
-    return deep.used <= stackSize * 3 / 4 ? 0 : 1;
 }

