@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -157,9 +157,27 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     return true;
 }
 
-// An exclusive lock on FILE.lock, next to the file that FILE names (through
-// any symbolic link), held until the object dies. The lock file stays, so
-// that every process locks the same inode; should it be removed or replaced
+// The path that \p path leads to through symbolic links, the last of which
+// may point to a file that does not exist yet.
+std::string followLinks(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
+            break; // not a link
+        }
+        const std::string::size_type slash = path.rfind('/');
+        path = target[0] == '/' || slash == std::string::npos
+                   ? std::string(target, static_cast<std::size_t>(length))
+                   : path.substr(0, slash + 1) + std::string(target, static_cast<std::size_t>(length));
+    }
+    return path;
+}
+
+// An exclusive lock on FILE.lock, beside the file that FILE leads to through
+// symbolic links, held until the object dies. The lock file stays, so that
+// every process locks the same inode; should it be removed or replaced
 // meanwhile, the process that finds its path naming another inode than the
 // one it locked starts over.
 class Lock {
@@ -173,9 +191,7 @@ public:
 
     int acquire(const std::string& file)
     {
-        char* const resolved = ::realpath(file.c_str(), nullptr);
-        const std::string path = (resolved != nullptr ? std::string(resolved) : file) + ".lock";
-        std::free(resolved);
+        const std::string path = followLinks(file) + ".lock";
         for (;;) {
             m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
             if (m_fd < 0) {
