@@ -30,7 +30,8 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales)
+base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales
+    groff-base)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
 # Debian's npm only where there is none: it conflicts with other node installs.
@@ -142,7 +143,7 @@ bench)
     # malloc settings that keep freed memory in the process, so that a call
     # building a multi-megabyte text measures the work rather than the page
     # faults of fresh memory; "bench default-malloc" uses glibc's defaults.
-    need_packages "${base_packages[@]}" libbenchmark-dev nlohmann-json3-dev
+    need_packages "${base_packages[@]}" libbenchmark-dev nlohmann-json3-dev jq
     malloc=glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=4294967295:glibc.malloc.top_pad=67108864
     [ "${2:-}" = default-malloc ] && malloc=
     build bench
@@ -152,6 +153,8 @@ bench)
     GLIBC_TUNABLES=$malloc valgrind --tool=callgrind --instr-atstart=no --combine-dumps=yes \
         --callgrind-out-file=build/bench/callgrind.out "$program" --count 2>build/bench/callgrind.log
     GLIBC_TUNABLES=$malloc "$program" build/bench/callgrind.out
+    # The command-line tool against jq, process start included.
+    bench/cli-vs-jq.sh build/bench/src/cli/cparameters
     ;;
 footprint)
     # Stripped sizes of the armhf and musl builds; the native test program's
@@ -164,7 +167,7 @@ footprint)
     build armhf
     build musl
     build default
-    for file in src/CParameters/libCParameters.so.0 src/CParameters/CParametersTest; do
+    for file in src/CParameters/libCParameters.so.0 src/CParameters/CParametersTest src/cli/cparameters; do
         for target in armhf musl; do
             arm-linux-gnueabihf-strip -o build/stripped "build/$target/$file"
             echo "$target stripped $(basename "$file"): $(stat -c %s build/stripped) bytes"

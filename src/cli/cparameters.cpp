@@ -459,6 +459,9 @@ int main(int argc, char** argv)
     }
     const std::string command = argv[first];
     const std::vector<std::string> args(argv + first + rest, argv + argc);
+    if (!args.empty() && args[0].empty()) {
+        return usage("FILE is empty");
+    }
     if (options.json && command != "set") {
         return usage("--json is an option of set only");
     }

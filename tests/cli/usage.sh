@@ -35,5 +35,6 @@ expect 2 "" "cparameters: list takes FILE"$'\n'"$usage" list
 expect 2 "" "cparameters: check takes FILE..."$'\n'"$usage" check
 expect 2 "" "cparameters: export takes FILE"$'\n'"$usage" export f g
 expect 2 "" "cparameters: import takes FILE"$'\n'"$usage" import
-[ -e f ] && fail "a usage error created the file"
+expect 2 "" "cparameters: FILE is empty"$'\n'"$usage" set "" a 1
+[ -e f ] || [ -e .lock ] && fail "a usage error created a file"
 finish
