@@ -193,7 +193,9 @@ public:
     {
         const std::string path = followLinks(file) + ".lock";
         for (;;) {
-            m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            // Read-only: flock needs no more, and a lock file another user
+            // made stays usable to all who may read it.
+            m_fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
             if (m_fd < 0) {
                 return systemFault(path, "open");
             }
