@@ -15,9 +15,10 @@ usage() {
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 
-base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales)
+base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales
+    groff-base)
 fuzz_packages=(clang libclang-rt-14-dev)
-bench_packages=(libbenchmark-dev nlohmann-json3-dev valgrind)
+bench_packages=(libbenchmark-dev nlohmann-json3-dev valgrind jq)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
 # Debian's npm only where there is none: it conflicts with other node installs.

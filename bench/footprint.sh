@@ -10,7 +10,7 @@ set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 <build folder>" >&2; exit 2; }
 build=$(cd "$1" && pwd)
 cmake --build "$build/musl" --target heap_peak >/dev/null
-for file in src/CParameters/libCParameters.so.0 src/CParameters/CParametersTest; do
+for file in src/CParameters/libCParameters.so.0 src/CParameters/CParametersTest src/cli/cparameters; do
     for target in armhf musl; do
         arm-linux-gnueabihf-strip -o "$build/stripped" "$build/$target/$file"
         echo "$target stripped $(basename "$file"): $(stat -c %s "$build/stripped") bytes"

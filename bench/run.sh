@@ -19,3 +19,5 @@ echo "counting instructions under callgrind (about 3 minutes), then timing (abou
 GLIBC_TUNABLES=$malloc valgrind --tool=callgrind --instr-atstart=no --combine-dumps=yes \
     --callgrind-out-file="$build/callgrind.out" "$program" --count 2>"$build/callgrind.log"
 GLIBC_TUNABLES=$malloc "$program" "$build/callgrind.out"
+# The command-line tool against jq, process start included.
+"$(dirname "$0")/cli-vs-jq.sh" "$build/src/cli/cparameters"

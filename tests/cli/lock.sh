@@ -1,0 +1,42 @@
+# Concurrent changes: 50 sets started at once, each with its own name, all
+# land; readers beside them always read a whole file and never wait for the
+# lock.
+. "$(dirname "$0")/lib.sh"
+
+printf '{"name0":"0"}\n' >f
+rm -f done
+(while [ ! -e done ]; do "${tool[@]}" check f || echo "check: exit status $?"; done) >readers.log 2>&1 &
+reader=$!
+writers=()
+for i in $(seq 1 50); do
+    "${tool[@]}" set f "name$i" "$i" &
+    writers+=($!)
+done
+for pid in "${writers[@]}"; do
+    wait "$pid" || fail "a set ended with exit status $?"
+done
+touch done
+wait "$reader"
+[ -s readers.log ] && fail "a reader saw a bad file: $(head -n 3 readers.log)"
+expect 0 "$(for i in $(seq 0 50); do echo "name$i = \"$i\""; done | LC_ALL=C sort)"$'\n' "" list f
+
+# While another process holds FILE.lock, a set waits and a get does not.
+exec 9>>f.lock
+flock -x 9
+"${tool[@]}" set f held 1 &
+writer=$!
+sleep 1
+kill -0 "$writer" 2>/dev/null || fail "set did not wait for the lock"
+expect 1 "" "" get f held
+flock -u 9
+exec 9>&-
+wait "$writer" || fail "set after the lock: exit status $?"
+expect 0 $'1\n' "" get f held
+
+# The lock file lies beside the file a symbolic link leads to, even before
+# that file exists (a link from a read-only folder to a data partition).
+mkdir data
+ln -s data/g g
+"${tool[@]}" set g a 1
+[ -e data/g.lock ] && [ ! -e g.lock ] || fail "lock files: $(ls -A data) $(ls -A)"
+finish
