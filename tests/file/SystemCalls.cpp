@@ -45,6 +45,13 @@ template <typename Function> Function real(const char* name)
     return function;
 }
 #define REAL(name) static const auto real_##name = real<decltype(&::name)>(#name)
+// 32-bit musl renames the calls that fill a struct stat, whose times are 64
+// bits there; the wrappers get the new names from the header too.
+#if defined(_REDIR_TIME64) && _REDIR_TIME64
+#define REAL_STAT(name) static const auto real_##name = real<decltype(&::name)>("__" #name "_time64")
+#else
+#define REAL_STAT(name) REAL(name)
+#endif
 
 // Counts a call; true when it is the one to fail, with errno set (unless
 // the fault is a short write, number 0).
@@ -232,19 +239,19 @@ int flock(int fd, int operation) __THROW
 
 int fstat(int fd, struct stat* status) __THROW
 {
-    REAL(fstat);
+    REAL_STAT(fstat);
     return failing("fstat") ? -1 : real_fstat(fd, status);
 }
 
 int fstatat(int directory, const char* path, struct stat* status, int flags) __THROW
 {
-    REAL(fstatat);
+    REAL_STAT(fstatat);
     return failing("stat") ? -1 : real_fstatat(directory, path, status, flags);
 }
 
 int lstat(const char* path, struct stat* status) __THROW
 {
-    REAL(lstat);
+    REAL_STAT(lstat);
     return failing("lstat") ? -1 : real_lstat(path, status);
 }
 
