@@ -150,11 +150,13 @@ struct Temp {
     Temp& operator=(const Temp&) = delete;
     ~Temp()
     {
-        if (fd >= 0) {
-            ::close(fd);
-        }
         if (!name.empty()) {
-            ::unlinkat(directory, name.c_str(), 0);
+            ::unlinkat(directory, name.c_str(), 0); // while still locked
+        }
+        for (const int open : {fd, lock}) {
+            if (open >= 0) {
+                ::close(open);
+            }
         }
     }
 
@@ -202,6 +204,7 @@ struct Temp {
 
     int directory;
     int fd = -1;
+    int lock = -1; // a second descriptor of fd's, keeping the flock from fd's close to the rename
     std::string name;
 };
 
@@ -285,6 +288,13 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     // could not write and report success to a second try.
     if (::fsync(temp.fd) != 0) {
         return fail(error, "fsync", errno);
+    }
+    // The written descriptor is closed, and its close checked, before the
+    // rename; the lock must last until the rename, or a cleanup by another
+    // save could take the temp away in between.
+    temp.lock = ::dup(temp.fd);
+    if (temp.lock < 0) {
+        return fail(error, "dup", errno);
     }
     const int fd = temp.fd;
     temp.fd = -1;

@@ -17,8 +17,8 @@ namespace filetest {
 namespace fs = std::filesystem;
 
 // Iteration counts are scaled down under qemu-arm, where every call costs
-// some ten times more.
-#ifdef CPARAMETERS_EMULATED
+// some ten times more, and under the sanitizers, whose fork is slow.
+#ifdef CPARAMETERS_SLOW
 const int scale = 5;
 #else
 const int scale = 1;

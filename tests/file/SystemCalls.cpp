@@ -225,6 +225,12 @@ int close(int fd)
     return failing("close") ? -1 : result;
 }
 
+int dup(int fd) __THROW
+{
+    REAL(dup);
+    return failing("dup") ? -1 : real_dup(fd);
+}
+
 int fchmod(int fd, mode_t mode) __THROW
 {
     REAL(fchmod);
