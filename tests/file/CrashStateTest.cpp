@@ -9,7 +9,8 @@
 // - File data written since the file's last fsync may be lost, partly lost,
 //   or torn: the file may hold its last synced content, the newest content,
 //   the newest cut short, or the newest with its tail read back as zeros (the
-//   size reached the disk, the data did not). An fsync makes the file's data
+//   size reached the disk, the data did not), cut or zeroed at a quarter,
+//   half or three quarters. An fsync makes the file's data
 //   durable; it does not make its name durable.
 // - Directory changes (creating, renaming, unlinking a name) since the
 //   directory's last fsync may be lost, each independently of the others
@@ -131,10 +132,15 @@ struct Replay {
         if (i.synced == i.current) {
             return {i.current};
         }
-        const std::size_t half = i.current.size() / 2;
-        std::string zeros = i.current;
-        std::fill(zeros.begin() + static_cast<std::ptrdiff_t>(half), zeros.end(), '\0');
-        return {i.synced, i.current, i.current.substr(0, half), zeros};
+        std::set<std::string> possible = {i.synced, i.current};
+        for (const std::size_t quarter : {1, 2, 3}) {
+            const std::size_t cut = i.current.size() * quarter / 4;
+            std::string zeros = i.current;
+            std::fill(zeros.begin() + static_cast<std::ptrdiff_t>(cut), zeros.end(), '\0');
+            possible.insert(zeros);
+            possible.insert(i.current.substr(0, cut));
+        }
+        return possible;
     }
 
     std::vector<Inode> inodes;
@@ -215,7 +221,10 @@ struct Recorded {
     std::string oldJSON, newJSON;
 };
 
-template <typename Save> Recorded record(const Files& before, const CParameters& newVersion, Save save)
+// Records save(path); a shortWrite-th call, if it is a write, writes only
+// half, so that the text reaches the file in two writes.
+template <typename Save>
+Recorded record(const Files& before, const CParameters& newVersion, Save save, long shortWrite = 0)
 {
     Recorded recorded{before, {}, false, "(none)", newVersion.serialiseAsJSON()};
     Scratch scratch;
@@ -225,16 +234,17 @@ template <typename Save> Recorded record(const Files& before, const CParameters&
     if (before.count(target)) {
         recorded.oldJSON = loaded(scratch.path(target));
     }
-    syscalls::Session session;
+    syscalls::Session session(shortWrite, 0);
     recorded.saved = save(scratch.path(target));
     recorded.log = session.log();
     return recorded;
 }
 
-Recorded recordSave(const Files& before)
+Recorded recordSave(const Files& before, long shortWrite = 0)
 {
     const CParameters newVersion = version(30, "new");
-    return record(before, newVersion, [&](const std::string& path) { return newVersion.saveJSONFile(path); });
+    return record(
+        before, newVersion, [&](const std::string& path) { return newVersion.saveJSONFile(path); }, shortWrite);
 }
 
 Verdict check(const Recorded& recorded)
@@ -291,6 +301,24 @@ SUITE(PowerCuts)
         const Verdict verdict = check(recorded);
         report("save beside a stale temp", recorded, verdict);
         CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
+    }
+
+    TEST(ASaveWhoseTextGoesOutInPieces)
+    {
+        int states = 0;
+        for (long call = 1; call < 30; ++call) {
+            const Recorded recorded = recordSave({{target, oldText}}, call);
+            if (std::count_if(recorded.log.begin(), recorded.log.end(),
+                              [](const Operation& operation) { return operation.kind == Operation::write; }) < 2) {
+                continue; // that call was not the write
+            }
+            CHECK(recorded.saved);
+            const Verdict verdict = check(recorded);
+            report("save in two writes", recorded, verdict);
+            CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
+            states += verdict.states;
+        }
+        CHECK(states > 0);
     }
 
     // The checker is not vacuous: the same save without its fsync of the
