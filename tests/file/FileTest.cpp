@@ -383,7 +383,7 @@ SUITE(Kills)
     {
         Scratch scratch;
         const std::string path = scratch.path("params.json");
-        const CParameters versions[] = {version(3000, "first"), version(2000, "second")};
+        const CParameters versions[] = {version(3000 / scale, "first"), version(2000 / scale, "second")};
         const std::string texts[] = {versions[0].serialiseAsJSON(), versions[1].serialiseAsJSON()};
         CHECK(versions[0].saveJSONFile(path));
         std::mt19937 random(12345);
@@ -396,7 +396,7 @@ SUITE(Kills)
                     versions[j % 2].saveJSONFile(path);
                 }
             }
-            ::usleep(std::uniform_int_distribution<unsigned>(0, 12000 * (scale == 1 ? 1 : 2))(random));
+            ::usleep(std::uniform_int_distribution<unsigned>(0, 12000)(random));
             ::kill(child, SIGKILL);
             ::waitpid(child, nullptr, 0);
             const std::string text = loaded(path);

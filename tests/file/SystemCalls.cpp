@@ -15,9 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64 && !defined(__LP64__) && defined(__GLIBC__)
-#error "glibc renames the file calls with 64-bit offsets; the wrappers look up the plain names"
-#endif
 #ifndef __THROW
 #define __THROW // what glibc marks as not throwing; other C libraries mark nothing
 #endif
@@ -44,12 +41,19 @@ template <typename Function> Function real(const char* name)
     std::memcpy(&function, &found, sizeof found);
     return function;
 }
-#define REAL(name) static const auto real_##name = real<decltype(&::name)>(#name)
-// 32-bit musl renames the calls that fill a struct stat, whose times are 64
-// bits there; the wrappers get the new names from the header too.
-#if defined(_REDIR_TIME64) && _REDIR_TIME64
-#define REAL_STAT(name) static const auto real_##name = real<decltype(&::name)>("__" #name "_time64")
+// The name the C library exports a call under, which its header gives the
+// wrapper too: 32-bit glibc with 64-bit offsets (the library's setting) and
+// 32-bit musl with 64-bit times rename some.
+#define REAL_NAMED(name, exported) static const auto real_##name = real<decltype(&::name)>(exported)
+#define REAL(name) REAL_NAMED(name, #name)
+#if defined(__GLIBC__) && !defined(__LP64__) && defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64
+#define REAL_OFFSET(name) REAL_NAMED(name, #name "64")
+#define REAL_STAT(name) REAL_NAMED(name, #name "64")
+#elif defined(_REDIR_TIME64) && _REDIR_TIME64
+#define REAL_OFFSET(name) REAL(name)
+#define REAL_STAT(name) REAL_NAMED(name, "__" #name "_time64")
 #else
+#define REAL_OFFSET(name) REAL(name)
 #define REAL_STAT(name) REAL(name)
 #endif
 
@@ -135,7 +139,7 @@ extern "C" {
 
 int open(const char* path, int flags, ...)
 {
-    REAL(open);
+    REAL_OFFSET(open);
     mode_t mode = 0;
     if (flags & O_CREAT) {
         va_list arguments;
@@ -153,7 +157,7 @@ int open(const char* path, int flags, ...)
 
 int openat(int directory, const char* path, int flags, ...)
 {
-    REAL(openat);
+    REAL_OFFSET(openat);
     mode_t mode = 0;
     if (flags & O_CREAT) {
         va_list arguments;
