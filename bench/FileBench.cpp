@@ -1,5 +1,6 @@
 #include "FileBench.h"
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 
@@ -9,9 +10,25 @@
 
 namespace filebench {
 
+namespace {
+
+// Removes the files at exit; the bench runs in the checkout's root.
+struct Files : std::map<std::size_t, std::string> {
+    ~Files()
+    {
+        for (const auto& file : *this) {
+            for (const char* suffix : {"", ".saved", ".floor"}) {
+                std::remove((file.second + suffix).c_str());
+            }
+        }
+    }
+};
+
+} // namespace
+
 const std::string& fileOf(const std::string& json)
 {
-    static std::map<std::size_t, std::string> files;
+    static Files files;
     std::string& path = files[json.size()];
     if (path.empty()) {
         path = "bench-" + std::to_string(json.size()) + ".json";

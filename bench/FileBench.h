@@ -10,7 +10,7 @@
 namespace filebench {
 
 // A file in the working directory holding json and a newline, written once
-// per text size.
+// per text size and removed at exit, with the files saved beside it.
 const std::string& fileOf(const std::string& json);
 
 // serialiseAsJSON() and a newline written into the file in place and synced.
