@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "CParameters.h"
+#include "FileBench.h"
 
 namespace {
 
@@ -185,6 +186,15 @@ const struct Row {
           DoNotOptimize(reader->parse(text, text + d.json.size(), &root, nullptr) && root.isObject());
       }}},
     {"deSerialiseAsJSON", "nlohmann", {readJSON, [](const Data& d) { DoNotOptimize(nlohmann::json::parse(d.json)); }}},
+    // Against the least a program can do without the guarantees (FileBench.h).
+    {"saveJSONFile",
+     "floor",
+     {[](const Data& d) { DoNotOptimize(d.container.saveJSONFile(filebench::fileOf(d.json) + ".saved")); },
+      [](const Data& d) { DoNotOptimize(filebench::saveFloor(d.container, filebench::fileOf(d.json) + ".floor")); }}},
+    {"loadJSONFile",
+     "floor",
+     {[](const Data& d) { DoNotOptimize(CParameters().loadJSONFile(filebench::fileOf(d.json))); },
+      [](const Data& d) { DoNotOptimize(filebench::loadFloor(filebench::fileOf(d.json))); }}},
     {"append",
      "jsoncpp",
      {[](const Data& d) { d.receiver.append(d.numbers); },

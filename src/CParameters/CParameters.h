@@ -189,19 +189,52 @@ public:
     /// "nesting deeper than 64 levels", ...).
     bool deSerialiseAsJSON(const std::string& text, TextError& error);
 
-    /// Makes the file at \p path hold serialiseAsJSON() and a newline.
-    /// \return false, leaving the old file untouched, when that fails.
+    /**
+     * Makes the file at \p path hold serialiseAsJSON() and a newline,
+     * atomically and durably: at every instant, and after a power cut at
+     * any instant, the file holds its old content or the new one, whole
+     * (on file systems that keep the guarantees of docs/files.md). When it
+     * returns true the new content and its name are on disk (file and
+     * directory synced).
+     *
+     * The text goes to a temp file created exclusively under a random name
+     * in the file's own directory and renamed over it. A symbolic link at
+     * \p path is followed: the file it leads to is replaced, the link
+     * stays. An existing file keeps its permission bits (not its owner); a
+     * new one gets 0666 less the umask. Temp files of saves that were killed
+     * are removed by the next save of the same file, never one of a save
+     * still running. Saves of one file from several threads or processes
+     * each land whole, the last one wins.
+     * \return false when a system call failed (every write is checked,
+     *         short writes and EINTR are carried on, a failed fsync is
+     *         final): the old file is then untouched and no temp file is
+     *         left. One exception: when only the final fsync of the
+     *         directory failed, the new content is already in place but may
+     *         not survive a power cut.
+     */
     bool saveJSONFile(const std::string& path) const;
 
-    /// saveJSONFile(), also saying in \p error which system call failed.
+    /// saveJSONFile(), also saying in \p error which system call failed:
+    /// reason "rename: No space left on device", systemError its errno;
+    /// "fsync of the directory: ..." for the exception above.
     bool saveJSONFile(const std::string& path, TextError& error) const;
 
-    /// Reads the file at \p path as deSerialiseAsJSON() reads a text and
-    /// merges it in, all or nothing.
+    /**
+     * Reads the file at \p path as deSerialiseAsJSON() reads a text and
+     * merges it in, all or nothing. Beside concurrent saves it reads one
+     * whole version.
+     * \return false, changing nothing, for a missing file (ENOENT), one that
+     *         is not a regular file (a directory, FIFO, socket or device:
+     *         at once, without waiting for a FIFO's writer), a failing
+     *         system call, or a text that deSerialiseAsJSON() rejects.
+     */
     bool loadJSONFile(const std::string& path);
 
-    /// loadJSONFile(), also saying in \p error where the text went wrong or
-    /// which system call failed.
+    /// loadJSONFile(), also saying in \p error where the text went wrong,
+    /// as deSerialiseAsJSON() does (systemError 0), or which system call
+    /// failed ("open: No such file or directory", systemError ENOENT). For
+    /// a file that is not a regular one the reason is "open: not a regular
+    /// file but a FIFO" and systemError EISDIR for a directory, else EINVAL.
     bool loadJSONFile(const std::string& path, TextError& error);
 
     /// Deep-copies every entry of \p other in; \p other wins on shared names.

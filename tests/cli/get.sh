@@ -27,6 +27,6 @@ mkdir folder
 "${tool[@]}" get folder a >stdout 2>stderr
 status=$?
 [ "$status" = 3 ] || fail "get folder: exit status $status, expected 3"
-grep -q '^cparameters: folder: [a-z]*: Is a directory$' stderr || fail "get folder: $(cat stderr)"
+grep -q '^cparameters: folder: open: not a regular file but a directory$' stderr || fail "get folder: $(cat stderr)"
 [ -s stdout ] && fail "get folder wrote to standard output"
 finish

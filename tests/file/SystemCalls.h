@@ -1,0 +1,44 @@
+// Wrappers around the C library calls that saveJSONFile and loadJSONFile
+// make, linked into the test program so that they take the library's calls
+// (a program's own definitions come before the C library's for every shared
+// object), natively and under qemu-arm alike. While a thread has a Session
+// open they count its calls, fail the k-th one, and log the file-system
+// operations of a save; other threads and unsessioned calls go straight
+// through.
+#ifndef CPARAMETERS_TESTS_FILE_SYSTEMCALLS_H
+#define CPARAMETERS_TESTS_FILE_SYSTEMCALLS_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace syscalls {
+
+// A file-system operation of a save. Names are relative to the directory the
+// save works in; an empty name is that directory itself.
+struct Operation {
+    enum Kind { create, truncate, write, fsync, rename, unlink } kind;
+    std::string name;
+    std::string to;   // rename: the new name
+    std::string data; // write: the bytes, at offset
+    std::size_t offset;
+};
+
+class Session {
+public:
+    // Fails call number failAt (from 1; 0 fails none) with errno number, or
+    // for a write with number 0 writes only half of it (a short write).
+    explicit Session(long failAt = 0, int number = 0);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    long calls() const;             // made so far
+    std::string failedCall() const; // as the library names it in reasons, "" if none failed
+    bool failedOnDirectory() const; // the failed call was an fsync of a directory
+    std::vector<Operation> log() const;
+};
+
+} // namespace syscalls
+
+#endif
