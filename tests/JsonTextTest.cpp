@@ -10,6 +10,7 @@
 #include <iostream>
 #include <limits>
 #include <locale>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -29,6 +30,60 @@ SUITE(JsonGrammar)
                   CHECK_EQUAL(c[0] + " -> " + c[1], c[0] + " -> " + (read ? "= " + written : "! " + error.message()));
                   CHECK(read || written == "{\"keep\":\"me\"}");
               }) > 100);
+    }
+}
+
+SUITE(JsonLimits)
+{
+    std::string readAsJSON(const std::string& text)
+    {
+        CParameters parameters;
+        CParameters::TextError error;
+        return parameters.deSerialiseAsJSON(text, error) ? parameters.serialiseAsJSON() : error.message();
+    }
+
+    // Literals longer than any fixed bound on their exponent: the verdict
+    // comes from the value, not from where a count stopped.
+    TEST(NumberVerdictsHoldWhateverTheLiteralsLength)
+    {
+        const std::string zeros(100000, '0');
+        CHECK_EQUAL("line 1, column 6: number out of range", readAsJSON("{\"v\":0." + zeros + "1e100400}"));
+        CHECK_EQUAL("{\"v\":1e299}", readAsJSON("{\"v\":0." + zeros + "1e100300}"));
+        CHECK_EQUAL("{\"v\":0.0}", readAsJSON("{\"v\":1" + zeros + "e-100400}"));
+        CHECK_EQUAL("{\"v\":1e-300}", readAsJSON("{\"v\":1" + zeros + "e-100300}"));
+        CHECK_EQUAL("line 1, column 6: number out of range", readAsJSON("{\"v\":1" + zeros + "}"));
+        CHECK_EQUAL("{\"v\":-0.0}", readAsJSON("{\"v\":-1e-1" + zeros + "}"));
+        CHECK_EQUAL("line 1, column 6: number out of range", readAsJSON("{\"v\":0.1e1" + zeros + "}"));
+    }
+
+    // jsoncpp keeps a name's length in 30 bits. Where the 1 GiB text cannot
+    // be had (a 32-bit process may lack the room), the test says so.
+    TEST(NamesOfTwoToTheThirtyBytesAreRejected)
+    {
+        std::string text;
+        try {
+            text.reserve((std::size_t(1) << 30) + 8);
+        } catch (const std::bad_alloc&) {
+            std::cout << "JsonLimits: no room for a 1 GiB name here; not checked\n";
+            return;
+        }
+        text = "{\"a\":1,\"";
+        text.append(std::size_t(1) << 30, 'n');
+        text += "\":2}";
+        CParameters parameters;
+        parameters.setParam("", "empty");
+        CParameters::TextError error;
+        CHECK(!parameters.deSerialiseAsJSON(text, error));
+        CHECK_EQUAL("line 1, column 8: name too long", error.message());
+        CHECK_EQUAL("{\"\":\"empty\"}", parameters.serialiseAsJSON());
+        text.replace(text.size() - 5, 1, "\":3,\""); // one byte shorter: the longest name
+        try {
+            CHECK(parameters.deSerialiseAsJSON(text, error));
+            CHECK_EQUAL(3u, parameters.size());
+            CHECK_EQUAL((std::size_t(1) << 30) - 1, CParameters::getKey(--parameters.end()).size());
+        } catch (const std::bad_alloc&) {
+            std::cout << "JsonLimits: no room to store a 1 GiB name here; not checked\n";
+        }
     }
 }
 
