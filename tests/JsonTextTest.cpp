@@ -121,6 +121,29 @@ SUITE(JsonWriter)
         }
     }
 
+    // Strings are scanned many bytes at a time, in blocks that overlap at
+    // the end: each byte that needs an escape must be found at every place
+    // in strings of every length, by the writer and by the reader.
+    TEST(EscapesAtEveryPlaceOfEveryLength)
+    {
+        for (std::size_t length = 1; length <= 40; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                for (const char* escape : {"\\\"", "\\\\", "\\n", "\\u001f"}) {
+                    std::string text(length, '\xe9');
+                    text[at] = escape[1] == 'u' ? '\x1f' : escape[1] == 'n' ? '\n' : escape[1];
+                    const std::string json = "{\"" + text.substr(0, at) + escape + text.substr(at + 1) + "\":\"" +
+                                             text.substr(0, at) + escape + text.substr(at + 1) + "\"}";
+                    CParameters parameters;
+                    parameters.setParam(text, text.c_str());
+                    CHECK_EQUAL(json, parameters.serialiseAsJSON());
+                    CParameters copy;
+                    CHECK(copy.deSerialiseAsJSON(json));
+                    CHECK_EQUAL(text, copy.getParamAsString(text, ""));
+                }
+            }
+        }
+    }
+
     TEST(WritesNoCommentsAndEscapesOnlyWhatItMust)
     {
         Json::Value value("x\x01\x7f\xc3\xa9\xff");

@@ -19,75 +19,96 @@ inline bool isPlain(char c)
 
 namespace detail {
 
-// Whether any byte of the word is not plain: a byte below 0x20, or one that
-// equals '"' or '\' (one that becomes zero when xor-ed with it). Each test is
-// the classic "some byte less than n" bit trick, exact as a yes or no.
-template <typename Word> bool hasUnplain(Word word)
+// Of each byte of the word that is not plain, the top bit: bytes below 0x20,
+// and bytes that become zero when xor-ed with '"' or '\'. Each test is the
+// classic "some byte less than n" bit trick; a borrow can set the bit of a
+// byte above one that is set, never below, so the lowest bit set is exact.
+inline std::uint64_t unplainBits(std::uint64_t word)
 {
-    constexpr Word ones = static_cast<Word>(~Word(0)) / 0xFF;
-    const Word quote = word ^ (ones * '"');
-    const Word backslash = word ^ (ones * '\\');
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    const std::uint64_t quote = word ^ (ones * '"');
+    const std::uint64_t backslash = word ^ (ones * '\\');
     return (((word - ones * 0x20) & ~word) | ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash)) &
            (ones * 0x80);
 }
 
-template <typename Word> bool hasUnplainAt(const char* p)
-{
-    Word word;
-    std::memcpy(&word, p, sizeof word);
-    return hasUnplain(word);
-}
-
 #if defined(__SSE2__) || defined(__ARM_NEON) || defined(__aarch64__)
-// Sixteen bytes at a time where the processor has vector registers; the
-// compiler's vector extensions keep the code free of one instruction set.
-typedef unsigned char Block __attribute__((vector_size(16)));
-typedef std::uint64_t BlockWords __attribute__((vector_size(16)));
-constexpr std::size_t blockSize = 16;
+// Where the processor has 16-byte vector registers, both words are tested at
+// once; the compiler's vector extensions keep the code free of one
+// instruction set.
+typedef unsigned char Bytes __attribute__((vector_size(16)));
+typedef std::uint64_t Words __attribute__((vector_size(16)));
 
-inline bool blockHasUnplain(const char* p)
+inline void unplainBits(std::uint64_t first, std::uint64_t second, std::uint64_t bits[2])
 {
-    Block block;
-    std::memcpy(&block, p, sizeof block);
-    const BlockWords found = (BlockWords)((block < 0x20) | (block == '"') | (block == '\\'));
-    return (found[0] | found[1]) != 0;
+    const Bytes bytes = (Bytes)(Words{first, second});
+    const Words found = (Words)((bytes < 0x20) | (bytes == '"') | (bytes == '\\'));
+    bits[0] = found[0];
+    bits[1] = found[1];
 }
 #else
-// Elsewhere two machine words at a time, the test of both before the one
-// branch.
-constexpr std::size_t blockSize = 2 * sizeof(std::uintptr_t);
-
-inline bool blockHasUnplain(const char* p)
+inline void unplainBits(std::uint64_t first, std::uint64_t second, std::uint64_t bits[2])
 {
-    std::uintptr_t words[2];
-    std::memcpy(words, p, sizeof words);
-    return hasUnplain(words[0]) | hasUnplain(words[1]);
+    bits[0] = unplainBits(first);
+    bits[1] = unplainBits(second);
 }
 #endif
 
+template <typename Word> std::uint64_t load(const char* p)
+{
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// The index of the first byte that is not plain in the sixteen bytes whose
+// first and second eight are given (in memory order), or 16 when all are.
+inline unsigned firstUnplain(std::uint64_t first, std::uint64_t second)
+{
+    std::uint64_t bits[2];
+    unplainBits(first, second, bits);
+    if (bits[0] != 0) {
+        return static_cast<unsigned>(__builtin_ctzll(bits[0])) / 8;
+    }
+    return bits[1] != 0 ? 8 + static_cast<unsigned>(__builtin_ctzll(bits[1])) / 8 : 16;
+}
+
 } // namespace detail
 
-// The number of plain bytes at the start of [p, p + n). Strings of 4 bytes
-// or more are read whole words at a time, the last word overlapping the one
-// before where the length is not a multiple; names are often 6 to 12 bytes.
+// The number of plain bytes at the start of [p, p + n): sixteen bytes at a
+// time, the last sixteen overlapping those before where n is no multiple of
+// sixteen; shorter strings (names are often 6 to 12 bytes) as two
+// overlapping words. Words are read little-endian, the first byte lowest.
 inline std::size_t plainLength(const char* p, std::size_t n)
 {
-    std::size_t i = 0;
-    if (n >= 8) {
-        while (n - i >= detail::blockSize && !detail::blockHasUnplain(p + i)) {
-            i += detail::blockSize;
+    using detail::firstUnplain;
+    using detail::load;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (n >= 16) {
+        std::size_t i = 0;
+        for (; n - i >= 16; i += 16) {
+            const unsigned k = firstUnplain(load<std::uint64_t>(p + i), load<std::uint64_t>(p + i + 8));
+            if (k != 16) {
+                return i + k;
+            }
         }
-        while (n - i >= 8 && !detail::hasUnplainAt<std::uint64_t>(p + i)) {
-            i += 8;
-        }
-        if (i == n || (n - i < 8 && !detail::hasUnplainAt<std::uint64_t>(p + n - 8))) {
+        if (i == n) {
             return n;
         }
-    } else if (n >= 4) {
-        if (!detail::hasUnplainAt<std::uint32_t>(p) && !detail::hasUnplainAt<std::uint32_t>(p + n - 4)) {
-            return n;
-        }
+        // The bytes before i are plain, so a byte found here lies beyond i.
+        return n - 16 + firstUnplain(load<std::uint64_t>(p + n - 16), load<std::uint64_t>(p + n - 8));
     }
+    if (n >= 8) {
+        const unsigned k = firstUnplain(load<std::uint64_t>(p), load<std::uint64_t>(p + n - 8));
+        return k < 8 ? k : n - 16 + k;
+    }
+    if (n >= 4) {
+        const std::uint64_t word = load<std::uint32_t>(p) | load<std::uint32_t>(p + n - 4) << 32;
+        const unsigned k = firstUnplain(word, word);
+        return k < 4 ? k : k < 8 ? n - 8 + k : n;
+    }
+#endif
+    std::size_t i = 0;
     while (i < n && isPlain(p[i])) {
         ++i;
     }

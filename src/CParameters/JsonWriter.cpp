@@ -144,24 +144,27 @@ void writeJSON(const Json::Value& value, std::string& out)
         break;
     case Json::arrayValue: {
         out += '[';
-        const char* separator = "";
-        for (const Json::Value& element : value) {
-            out += separator;
-            writeJSON(element, out);
-            separator = ",";
+        bool later = false;
+        for (auto it = value.begin(), end = value.end(); it != end; ++it, later = true) {
+            if (later) {
+                out += ',';
+            }
+            writeJSON(*it, out);
         }
         out += ']';
         break;
     }
     case Json::objectValue: {
         out += '{';
-        const char* separator = "";
-        for (auto it = value.begin(), end = value.end(); it != end; ++it) {
-            out += separator;
-            writeString(memberName(it), out);
-            out += ':';
+        bool later = false;
+        for (auto it = value.begin(), end = value.end(); it != end; ++it, later = true) {
+            if (later) {
+                out += ',';
+            }
+            out += '"';
+            writeEscaped(memberName(it), out, true);
+            out.append("\":", 2);
             writeJSON(*it, out);
-            separator = ",";
         }
         out += '}';
         break;
