@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <iostream>
 #include <new>
 #include <sstream>
@@ -125,7 +126,7 @@ SUITE(Delimited)
 
     // jsoncpp keeps a name's length in 30 bits: a name of 2^30 bytes would
     // be stored as "". Skipped under valgrind (slow) and where the 1 GiB
-    // name cannot be had.
+    // name cannot be had (no room, or strings that end before 2^30 bytes).
     TEST(NamesOfTwoToTheThirtyBytesAreNeverStored)
     {
         if (RUNNING_ON_VALGRIND) {
@@ -134,7 +135,7 @@ SUITE(Delimited)
         std::string text;
         try {
             text.reserve((std::size_t(1) << 30) + 8);
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) { // no memory, or longer than max_size()
             std::cout << "Delimited: no room for a 1 GiB name here; not checked\n";
             return;
         }
