@@ -1,6 +1,9 @@
 // Each container operation beside the code an ordinary user would write
 // without it: plain jsoncpp (builders, operator[], isMember, iteration), or
-// nlohmann::json for the JSON text forms and the delimited round trip.
+// nlohmann::json for the JSON text forms and the delimited round trip; and
+// the JSON text forms beside their floor, the least work that a Json::Value
+// store allows (see floorWrite and floorRead), with all texts and with one
+// entry in five an integer ("mixed").
 // Median times come from Google Benchmark, instruction counts from callgrind
 // (steady whatever else the machine does); build.sh bench runs both.
 
@@ -8,7 +11,9 @@
 #include <nlohmann/json.hpp>
 #include <valgrind/callgrind.h>
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <functional>
@@ -16,6 +21,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CParameters.h"
@@ -25,8 +31,41 @@ namespace {
 
 using benchmark::DoNotOptimize;
 
+// One entry of a JSON text of the bench, already found in it: the views of
+// the name and of a string value, or the integer.
+struct Split {
+    std::string_view name, text;
+    bool isInteger;
+    Json::Int64 integer;
+};
+
+// The entries of a flat JSON object of strings without escapes and of
+// integers, as written by serialiseAsJSON.
+std::vector<Split> splitText(const std::string& json)
+{
+    std::vector<Split> entries;
+    const char* p = json.data() + 1;
+    while (*p == '"') {
+        const char* const nameEnd = std::strchr(p + 1, '"');
+        Split entry{{p + 1, static_cast<std::size_t>(nameEnd - p - 1)}, {}, false, 0};
+        p = nameEnd + 2; // past '"' and ':'
+        if (*p == '"') {
+            const char* const textEnd = std::strchr(p + 1, '"');
+            entry.text = {p + 1, static_cast<std::size_t>(textEnd - p - 1)};
+            p = textEnd + 1;
+        } else {
+            entry.isInteger = true;
+            p = std::from_chars(p, json.data() + json.size(), entry.integer).ptr;
+        }
+        entries.push_back(entry);
+        p += *p == ',';
+    }
+    return entries;
+}
+
 // Names "param<i>" with texts of 5 to 100 characters (none needing a JSON
-// escape) or numbers, the same entries in every kind of store.
+// escape) or numbers, the same entries in every kind of store; "mixed" has
+// every fifth text replaced by an integer.
 struct Data {
     explicit Data(std::size_t count)
     {
@@ -38,6 +77,9 @@ struct Data {
             container.setParam(names[i], values[i].c_str());
             numbers.setParam(names[i], number.c_str());
             plain[names[i]] = values[i];
+            const Json::Value mixedValue = i % 5 == 4 ? Json::Value(Json::Int64(i * 7919 % 100000)) : plain[names[i]];
+            mixed.setParam(names[i], mixedValue);
+            plainMixed[names[i]] = mixedValue;
             plainNumbers[names[i]] = number;
             peer[names[i]] = values[i];
             if (i % (count < 16 ? 1 : count / 16) == 0) {
@@ -48,12 +90,16 @@ struct Data {
         plainReceiver = plainNumbers;
         delimited = container.serialise("=", ";");
         json = container.serialiseAsJSON();
+        jsonMixed = mixed.serialiseAsJSON();
+        split = splitText(json);
+        splitMixed = splitText(jsonMixed);
     }
     std::vector<std::string> names, values, sample;
-    CParameters container, numbers;
-    Json::Value plain, plainNumbers;
+    CParameters container, numbers, mixed;
+    Json::Value plain, plainNumbers, plainMixed;
     nlohmann::json peer;
-    std::string delimited, json;
+    std::string delimited, json, jsonMixed;
+    std::vector<Split> split, splitMixed;
     mutable CParameters receiver; // appending the same names again only replaces values
     mutable Json::Value plainReceiver;
 };
@@ -97,6 +143,52 @@ template <typename F> Work perName(F f, std::vector<std::string> Data::*names = 
 
 const Work readJSON = [](const Data& d) { DoNotOptimize(CParameters().deSerialiseAsJSON(d.json)); };
 const Work writeJSON = [](const Data& d) { DoNotOptimize(d.container.serialiseAsJSON()); };
+
+// The floor of serialiseAsJSON: walking the store and appending the bytes
+// that it writes, with no test of whether a byte needs an escape (none does
+// here). The store holds strings and integers only.
+std::string floorWrite(const Json::Value& store)
+{
+    std::string text = "{";
+    for (auto it = store.begin(), last = store.end(); it != last; ++it) {
+        if (text.size() > 1) {
+            text += ',';
+        }
+        const char* nameEnd = nullptr;
+        const char* const name = it.memberName(&nameEnd);
+        text += '"';
+        text.append(name, nameEnd);
+        text += "\":";
+        const char* begin = nullptr;
+        const char* stop = nullptr;
+        if (it->getString(&begin, &stop)) {
+            text += '"';
+            text.append(begin, stop);
+            text += '"';
+        } else {
+            char digits[24];
+            text.append(digits, std::to_chars(digits, digits + sizeof digits, it->asLargestInt()).ptr);
+        }
+    }
+    text += '}';
+    return text;
+}
+
+// The floor of deSerialiseAsJSON into an empty container: one memchr pass
+// over the text, for touching every byte, and the same Json::Value built
+// with jsoncpp's cheapest public calls from the entries already found.
+void floorRead(const std::string& json, const std::vector<Split>& entries)
+{
+    DoNotOptimize(std::memchr(json.data(), 0, json.size()));
+    Json::Value store(Json::objectValue);
+    for (const Split& entry : entries) {
+        Json::Value* const slot = store.demand(entry.name.data(), entry.name.data() + entry.name.size());
+        Json::Value value = entry.isInteger ? Json::Value(entry.integer)
+                                            : Json::Value(entry.text.data(), entry.text.data() + entry.text.size());
+        slot->swapPayload(value);
+    }
+    DoNotOptimize(store);
+}
 
 const struct Row {
     std::string operation, baseline;
@@ -176,6 +268,11 @@ const struct Row {
           DoNotOptimize(Json::writeString(writer, d.plain));
       }}},
     {"serialiseAsJSON", "nlohmann", {writeJSON, [](const Data& d) { DoNotOptimize(d.peer.dump()); }}},
+    {"serialiseAsJSON", "floor", {writeJSON, [](const Data& d) { DoNotOptimize(floorWrite(d.plain)); }}},
+    {"serialiseAsJSON",
+     "floormix",
+     {[](const Data& d) { DoNotOptimize(d.mixed.serialiseAsJSON()); },
+      [](const Data& d) { DoNotOptimize(floorWrite(d.plainMixed)); }}},
     {"deSerialiseAsJSON",
      "jsoncpp",
      {readJSON,
@@ -186,6 +283,11 @@ const struct Row {
           DoNotOptimize(reader->parse(text, text + d.json.size(), &root, nullptr) && root.isObject());
       }}},
     {"deSerialiseAsJSON", "nlohmann", {readJSON, [](const Data& d) { DoNotOptimize(nlohmann::json::parse(d.json)); }}},
+    {"deSerialiseAsJSON", "floor", {readJSON, [](const Data& d) { floorRead(d.json, d.split); }}},
+    {"deSerialiseAsJSON",
+     "floormix",
+     {[](const Data& d) { DoNotOptimize(CParameters().deSerialiseAsJSON(d.jsonMixed)); },
+      [](const Data& d) { floorRead(d.jsonMixed, d.splitMixed); }}},
     // Against the least a program can do without the guarantees (FileBench.h).
     {"saveJSONFile",
      "floor",
@@ -250,11 +352,13 @@ std::map<std::string, double> instructionCounts(const char* path)
 
 } // namespace
 
-// CParametersBench --count              under callgrind: one dump per work
+// CParametersBench --count [part]       under callgrind: one dump per work
+//                                        (whose name holds part, if given)
 // CParametersBench [CALLGRIND_OUT] [...] times the works, prints the table
 int main(int argc, char** argv)
 {
-    const bool counting = argc == 2 && std::string(argv[1]) == "--count";
+    const bool counting = argc >= 2 && std::string(argv[1]) == "--count";
+    const std::string part = counting && argc > 2 ? argv[2] : "";
     benchmark::Initialize(&argc, argv);
     for (const Row& row : rows) {
         for (const std::size_t size : sizes) {
@@ -271,6 +375,9 @@ int main(int argc, char** argv)
                                                  })
                         ->Repetitions(5)
                         ->MinTime(0.1);
+                    continue;
+                }
+                if (name.find(part) == std::string::npos) {
                     continue;
                 }
                 const Data& d = data(size);
@@ -290,12 +397,12 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&times);
     auto ir = instructionCounts(argc > 1 ? argv[1] : "");
     auto& ns = times.ns;
-    std::printf("%-17s %-8s %7s | %12s %12s %8s | %13s %13s %8s\n", "operation", "baseline", "entries", "container ns",
+    std::printf("%-17s %-9s %7s | %12s %12s %8s | %13s %13s %8s\n", "operation", "baseline", "entries", "container ns",
                 "baseline ns", "ratio", "container Ir", "baseline Ir", "ratio");
     for (const Row& row : rows) {
         for (const std::size_t size : sizes) {
             const std::string c = key(row, size, 0), b = key(row, size, 1);
-            std::printf("%-17s %-8s %7zu | %12.0f %12.0f %8.2f | %13.0f %13.0f %8.2f\n", row.operation.c_str(),
+            std::printf("%-17s %-9s %7zu | %12.0f %12.0f %8.2f | %13.0f %13.0f %8.2f\n", row.operation.c_str(),
                         row.baseline.c_str(), size, ns[c], ns[b], ns[c] / ns[b], ir[c], ir[b], ir[c] / ir[b]);
         }
     }

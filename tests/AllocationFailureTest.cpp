@@ -1,42 +1,51 @@
 // Runs each library operation that allocates with its k-th allocation
 // failing, for k = 1, 2, ... until it completes: every failure must reach the
 // caller as std::bad_alloc and leave the container exactly as it was; a
-// writer must give its whole text or nothing. Natively on glibc malloc fails
-// too (jsoncpp allocates its strings with it); elsewhere operator new only.
+// writer must give its whole text or nothing. With FailingMalloc preloaded
+// (every build but the sanitizers') malloc fails, so jsoncpp's own strings
+// fail too; without it operator new alone.
 
 #include <UnitTest++/UnitTest++.h>
 
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <new>
+#include <streambuf>
 #include <string>
+
+#include <dlfcn.h>
 
 #include "CParameters.h"
 
 namespace {
 
-long allocationsLeft = -1; // fail when it reaches zero; -1: never
+long newsLeft = -1; // operator new calls that succeed before one fails; -1: none fails
 
-bool failNow() { return allocationsLeft >= 0 && allocationsLeft-- == 0; }
+// Makes the allocation after the next k fail, or none for -1: malloc's when
+// FailingMalloc is preloaded (operator new calls it), else operator new's.
+long* const mallocsLeft = static_cast<long*>(dlsym(RTLD_DEFAULT, "cparameters_mallocs_left"));
+
+void failAfter(long k) { *(mallocsLeft != nullptr ? mallocsLeft : &newsLeft) = k; }
+
+// Standard output caught in memory allocated beforehand, so that writing to
+// it allocates nothing.
+struct CaughtOutput : std::streambuf {
+    CaughtOutput() : buffer(1 << 16, '\0'), saved(std::cout.rdbuf(this))
+    {
+        setp(&buffer[0], &buffer[0] + buffer.size());
+    }
+    ~CaughtOutput() override { std::cout.rdbuf(saved); }
+    std::string text() const { return std::string(pbase(), pptr()); }
+    std::string buffer;
+    std::streambuf* const saved;
+};
 
 } // namespace
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CPARAMETERS_SANITIZED_MALLOC
-#endif
-#endif
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(CPARAMETERS_SANITIZED_MALLOC)
-extern "C" void* __libc_malloc(std::size_t size);
-extern "C" void* malloc(std::size_t size) { return failNow() ? nullptr : __libc_malloc(size); }
-const bool operatorNewCounts = false; // it calls malloc
-#else
-const bool operatorNewCounts = true;
-#endif
-
 void* operator new(std::size_t size)
 {
-    if (!(operatorNewCounts && failNow())) {
+    if (!(newsLeft >= 0 && newsLeft-- == 0)) {
         if (void* memory = std::malloc(size ? size : 1)) {
             return memory;
         }
@@ -70,18 +79,18 @@ int failEachAllocation(const std::function<void(CParameters&)>& operation,
         CParameters parameters;
         fill(parameters);
         const std::string before = parameters.serialiseAsJSON();
-        allocationsLeft = k;
+        failAfter(k);
         try {
             operation(parameters);
         } catch (const std::bad_alloc&) {
-            allocationsLeft = -1;
+            failAfter(-1);
             CHECK_EQUAL(before, parameters.serialiseAsJSON());
             continue;
         } catch (...) {
-            allocationsLeft = -1;
+            failAfter(-1);
             CHECK(!"an exception other than std::bad_alloc");
         }
-        allocationsLeft = -1;
+        failAfter(-1);
         checkResult(parameters);
         return k;
     }
@@ -95,6 +104,51 @@ const char* const merged =
 
 SUITE(AllocationFailure)
 {
+#ifdef CPARAMETERS_FAILING_MALLOC
+    TEST(MallocFailsTooWhereTheTestIsSetUpSo) { CHECK(mallocsLeft != nullptr); }
+#endif
+
+    TEST(PrintWritesAllOrNothing)
+    {
+        const auto fillLonger = [](CParameters& parameters) {
+            fill(parameters);
+            parameters.setParam("zz", std::string(300, 'z').c_str()); // a longer last line
+        };
+        CParameters reference;
+        fillLonger(reference);
+        std::string whole;
+        {
+            CaughtOutput output;
+            reference.print();
+            whole = output.text();
+        }
+        int failures = 0;
+        for (long k = 0;; ++k) {
+            CParameters parameters;
+            fillLonger(parameters);
+            std::string written;
+            bool threw = false;
+            {
+                CaughtOutput output;
+                failAfter(k);
+                try {
+                    parameters.print();
+                } catch (const std::bad_alloc&) {
+                    threw = true;
+                }
+                failAfter(-1);
+                written = output.text();
+            }
+            if (!threw) {
+                CHECK_EQUAL(whole, written);
+                break;
+            }
+            ++failures;
+            CHECK_EQUAL("", written);
+        }
+        CHECK(failures > 0);
+    }
+
     TEST(WritersGiveTheWholeTextOrThrow)
     {
         CParameters reference;

@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
+#include <iostream>
+#include <new>
 #include <sstream>
 #include <string>
 
@@ -131,5 +134,26 @@ SUITE(TypedReads)
         CParameters parameters;
         parameters.setParam("v", Json::Value(HUGE_VAL));
         CHECK_EQUAL("-", readAs(parameters, &CParameters::getParamAsDouble, 7.5, -7.5));
+    }
+}
+
+SUITE(Print)
+{
+    // Names are written as they are but for control characters, escaped as
+    // in JSON strings, so that each entry is one line.
+    TEST(OneLinePerEntryWhateverTheName)
+    {
+        CParameters parameters;
+        parameters.setParam("two\nlines", "x");
+        parameters.setParam(std::string("nul\0\x1f\t\r", 7), "y");
+        parameters.setParam("quote\"back\\slash \xc3\xa9", Json::Value(1));
+        std::ostringstream output;
+        std::streambuf* const saved = std::cout.rdbuf(output.rdbuf());
+        parameters.print();
+        std::cout.rdbuf(saved);
+        CHECK_EQUAL("nul\\u0000\\u001f\\t\\r = \"y\"\n"
+                    "quote\"back\\slash \xc3\xa9 = 1\n"
+                    "two\\nlines = \"x\"\n",
+                    output.str());
     }
 }

@@ -11,8 +11,15 @@
 #include <iostream>
 #include <limits>
 #include <locale>
+#include <new>
 #include <stdexcept>
 #include <string>
+
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
 
 #include "CParameters.h"
 #include "CaseFile.h"
@@ -50,8 +57,92 @@ SUITE(JsonReader)
         CParameters::TextError error;
         CHECK(!parameters.deSerialiseAsJSON("\r\n\t{\"a\":tru}", error));
         CHECK_EQUAL(8u, error.offset);
+        error.systemError = 5;
         CHECK(parameters.deSerialiseAsJSON("{}", error));
         CHECK(error.reason.empty() && error.offset == 0 && error.line == 0 && error.column == 0);
+        CHECK_EQUAL(0, error.systemError);
+    }
+
+    // A program built against an older, shorter record: the library writes
+    // nothing beyond the size it was given.
+    TEST(ErrorRecordIsWrittenOnlyWithinItsSize)
+    {
+        CParameters parameters;
+        CParameters::TextError error;
+        error.size = static_cast<std::size_t>(reinterpret_cast<char*>(&error.line) - reinterpret_cast<char*>(&error));
+        error.reason = "untouched";
+        error.systemError = 5;
+        CHECK(!parameters.deSerialiseAsJSON("{\n\"a\":tru}", error));
+        CHECK_EQUAL(6u, error.offset);
+        CHECK(error.line == 0 && error.column == 0 && error.reason == "untouched" && error.systemError == 5);
+        CHECK(!parameters.deSerialise("a", "=", ";", error));
+        CHECK(error.offset == 0 && error.line == 0 && error.reason == "untouched");
+        error.size =
+            static_cast<std::size_t>(reinterpret_cast<char*>(&error.systemError) - reinterpret_cast<char*>(&error));
+        error.systemError = 5;
+        CHECK(!parameters.deSerialiseAsJSON("{\n\"a\":tru}", error));
+        CHECK_EQUAL("line 2, column 5: expected a value", error.message());
+        CHECK_EQUAL(5, error.systemError);
+    }
+}
+
+SUITE(JsonLimits)
+{
+    std::string readAsJSON(const std::string& text)
+    {
+        CParameters parameters;
+        CParameters::TextError error;
+        return parameters.deSerialiseAsJSON(text, error) ? parameters.serialiseAsJSON() : error.message();
+    }
+
+    // Literals longer than any fixed bound on their exponent: the verdict
+    // comes from the value, not from where a count stopped.
+    TEST(NumberVerdictsHoldWhateverTheLiteralsLength)
+    {
+        const std::string zeros(100000, '0');
+        CHECK_EQUAL("line 1, column 6: number out of range", readAsJSON("{\"v\":0." + zeros + "1e100400}"));
+        CHECK_EQUAL("{\"v\":1e299}", readAsJSON("{\"v\":0." + zeros + "1e100300}"));
+        CHECK_EQUAL("{\"v\":0.0}", readAsJSON("{\"v\":1" + zeros + "e-100400}"));
+        CHECK_EQUAL("{\"v\":1e-300}", readAsJSON("{\"v\":1" + zeros + "e-100300}"));
+        CHECK_EQUAL("line 1, column 6: number out of range", readAsJSON("{\"v\":1" + zeros + "}"));
+        CHECK_EQUAL("{\"v\":-0.0}", readAsJSON("{\"v\":-1e-1" + zeros + "}"));
+        CHECK_EQUAL("line 1, column 6: number out of range", readAsJSON("{\"v\":0.1e1" + zeros + "}"));
+    }
+
+    // jsoncpp keeps a name's length in 30 bits. Where the 1 GiB text cannot
+    // be had (a 32-bit process may lack the room; 32-bit libstdc++ strings
+    // end at 2^30 - 1 bytes, so no such name can reach the library there),
+    // the test says so.
+    TEST(NamesOfTwoToTheThirtyBytesAreRejected)
+    {
+        if (RUNNING_ON_VALGRIND) { // minutes of work there, for nothing memcheck adds
+            return;
+        }
+        std::string text;
+        try {
+            text.reserve((std::size_t(1) << 30) + 16);
+        } catch (const std::exception&) { // no memory, or longer than max_size()
+            std::cout << "JsonLimits: no room for a 1 GiB name here; not checked\n";
+            return;
+        }
+        text = "{\"a\":1,\"";
+        text.append(std::size_t(1) << 30, 'n');
+        text += "\":2}";
+        CParameters parameters;
+        parameters.setParam("", "empty");
+        CParameters::TextError error;
+        CHECK(!parameters.deSerialiseAsJSON(text, error));
+        CHECK_EQUAL("line 1, column 8: name too long", error.message());
+        CHECK_EQUAL("{\"\":\"empty\"}", parameters.serialiseAsJSON());
+        text.replace(text.size() - 5, 1, "\":3,\""); // one byte shorter: the longest name
+        try {
+            const bool read = parameters.deSerialiseAsJSON(text, error); // outside CHECK, which catches
+            CHECK(read);
+            CHECK_EQUAL(3u, parameters.size());
+            CHECK_EQUAL((std::size_t(1) << 30) - 1, CParameters::getKey(--parameters.end()).size());
+        } catch (const std::bad_alloc&) {
+            std::cout << "JsonLimits: no room to store a 1 GiB name here; not checked\n";
+        }
     }
 }
 
@@ -86,6 +177,29 @@ SUITE(JsonWriter)
         CHECK(copy.deSerialiseAsJSON(parameters.serialiseAsJSON()));
         for (Json::ArrayIndex i = 0; i < 10; ++i) {
             CHECK(copy.getParam("d")[i] == array[i]);
+        }
+    }
+
+    // Strings are scanned many bytes at a time, in blocks that overlap at
+    // the end: each byte that needs an escape must be found at every place
+    // in strings of every length, by the writer and by the reader.
+    TEST(EscapesAtEveryPlaceOfEveryLength)
+    {
+        for (std::size_t length = 1; length <= 40; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                for (const char* escape : {"\\\"", "\\\\", "\\n", "\\u001f"}) {
+                    std::string text(length, '\xe9');
+                    text[at] = escape[1] == 'u' ? '\x1f' : escape[1] == 'n' ? '\n' : escape[1];
+                    const std::string json = "{\"" + text.substr(0, at) + escape + text.substr(at + 1) + "\":\"" +
+                                             text.substr(0, at) + escape + text.substr(at + 1) + "\"}";
+                    CParameters parameters;
+                    parameters.setParam(text, text.c_str());
+                    CHECK_EQUAL(json, parameters.serialiseAsJSON());
+                    CParameters copy;
+                    CHECK(copy.deSerialiseAsJSON(json));
+                    CHECK_EQUAL(text, copy.getParamAsString(text, ""));
+                }
+            }
         }
     }
 

@@ -3,14 +3,20 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <vector>
 
-#include "JsonText.h"
+#include "JsonReader.h"
+#include "JsonWriter.h"
+#include "JsoncppAdapters.h"
 
+using cparameters::findMember;
 using cparameters::memberName;
+using cparameters::stringOf;
 
 const int CParameters::maxJSONDepth;
 
@@ -18,12 +24,20 @@ namespace {
 
 // jsoncpp reports a failed malloc as Json::RuntimeError; the container's
 // promise for a shortage of memory is std::bad_alloc, whoever allocated.
+// Caught as std::exception, whose type_info the C++ runtime owns, since no
+// catch clause of this library can match jsoncpp's own exception types on
+// every C++ runtime (see isJsoncppAllocationFailure).
 template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
 {
     try {
         return operation();
-    } catch (const Json::RuntimeError&) {
-        throw std::bad_alloc();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (cparameters::isJsoncppAllocationFailure(e)) {
+            throw std::bad_alloc();
+        }
+        throw;
     }
 }
 
@@ -94,11 +108,12 @@ template <typename Visit> bool forEachEntry(std::string_view text, std::string_v
 // Checks the delimited form before anything is built, so that a bad entry
 // anywhere changes nothing and no index of the entries is needed.
 bool checkEntries(std::string_view text, const std::string& nameValueSeparator, const std::string& entrySeparator,
-                  cparameters::TextFault& fault)
+                  cparameters::Rejection& rejection)
 {
     if (nameValueSeparator.empty() || entrySeparator.empty() || nameValueSeparator == entrySeparator) {
-        fault.offset = std::string_view::npos; // a fault at no place in the text
-        fault.reason = nameValueSeparator.empty() || entrySeparator.empty() ? "empty separator" : "equal separators";
+        rejection.offset = std::string_view::npos; // a fault at no place in the text
+        rejection.reason =
+            nameValueSeparator.empty() || entrySeparator.empty() ? "empty separator" : "equal separators";
         return false;
     }
     std::size_t number = 0;
@@ -110,35 +125,55 @@ bool checkEntries(std::string_view text, const std::string& nameValueSeparator, 
             problem = "has no \"" + nameValueSeparator + "\" separator";
         } else if (split == 0) {
             problem = "has an empty name";
-        } else if (split > cparameters::maxStringLength ||
-                   entry.size() - split - nameValueSeparator.size() > cparameters::maxStringLength) {
-            problem = "is too long";
+        } else if (split > cparameters::maxNameLength) {
+            problem = "has a name too long";
+        } else if (entry.size() - split - nameValueSeparator.size() > cparameters::maxStringLength) {
+            problem = "has a value too long";
         } else {
             return true;
         }
-        fault.offset = static_cast<std::size_t>(entry.data() - text.data());
-        fault.reason = "entry " + std::to_string(number) + " " + problem;
+        rejection.offset = static_cast<std::size_t>(entry.data() - text.data());
+        rejection.reason = "entry " + std::to_string(number) + " " + problem;
         return false;
     });
 }
 
-// Fills the caller's record from a fault in text, or clears it when there is
-// none. Every member of this version lies within any record's size; members
-// added later are to be written only where error.size reaches them.
-void report(const cparameters::TextFault& fault, std::string_view text, CParameters::TextError& error)
+// Whether member lies within the record as its caller knows it: a program
+// built against an older header passes a shorter record.
+template <typename Member> bool reaches(const CParameters::TextError& error, const Member& member)
 {
-    error.offset = 0;
-    error.line = 0;
-    error.column = 0;
-    error.reason = fault.reason;
-    if (fault.reason.empty() || fault.offset == std::string_view::npos) {
-        return;
+    const char* const record = reinterpret_cast<const char*>(&error);
+    return static_cast<std::size_t>(reinterpret_cast<const char*>(&member + 1) - record) <= error.size;
+}
+
+// Fills the caller's record from a rejection of text, or clears it when
+// there is none, writing only the members within error.size.
+void report(const cparameters::Rejection& rejection, std::string_view text, CParameters::TextError& error)
+{
+    std::size_t offset = 0;
+    std::size_t line = 0;
+    std::size_t column = 0;
+    if (!rejection.reason.empty() && rejection.offset != std::string_view::npos) {
+        const std::string_view before = text.substr(0, rejection.offset);
+        offset = rejection.offset;
+        line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+        column = rejection.offset - (before.rfind('\n') + 1) + 1; // npos + 1 is 0
     }
-    const std::string_view before = text.substr(0, fault.offset);
-    const std::size_t lineStart = before.rfind('\n') + 1; // npos + 1 is 0
-    error.offset = fault.offset;
-    error.line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    error.column = fault.offset - lineStart + 1;
+    if (reaches(error, error.offset)) {
+        error.offset = offset;
+    }
+    if (reaches(error, error.line)) {
+        error.line = line;
+    }
+    if (reaches(error, error.column)) {
+        error.column = column;
+    }
+    if (reaches(error, error.reason)) {
+        error.reason = rejection.reason;
+    }
+    if (reaches(error, error.systemError)) {
+        error.systemError = 0;
+    }
 }
 
 // Reads the integer under a name as getParamAsInt() describes, for int or
@@ -147,19 +182,18 @@ template <typename Integer>
 Integer readInteger(const Json::Value& store, const std::string& name, Integer defaultValue,
                     bool (Json::Value::*fits)() const, Integer (Json::Value::*as)() const)
 {
-    const Json::Value* const value = store.find(name.data(), name.data() + name.size());
+    const Json::Value* const value = findMember(store, name);
     if (value == nullptr) {
         return defaultValue;
     }
     if ((value->*fits)()) {
         return (value->*as)();
     }
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    if (!value->getString(&begin, &end)) {
+    const std::optional<std::string_view> text = stringOf(*value);
+    if (!text) {
         return defaultValue;
     }
-    std::string_view digits(begin, static_cast<std::size_t>(end - begin));
+    std::string_view digits = *text;
     // from_chars takes a minus but no plus; a plus directly before a digit
     // is dropped so that "+-5" still fails.
     if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9') {
@@ -180,10 +214,8 @@ std::string CParameters::serialise(const std::string& nameValueSeparator, const 
         text += separator;
         text += memberName(it);
         text += nameValueSeparator;
-        const char* begin = nullptr;
-        const char* stop = nullptr;
-        if (it->getString(&begin, &stop)) {
-            text.append(begin, stop);
+        if (const std::optional<std::string_view> value = stringOf(*it)) {
+            text += *value;
         } else if (!it->isNull()) {
             cparameters::writeJSON(*it, text);
         }
@@ -202,9 +234,9 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
 bool CParameters::deSerialise(const std::string& text, const std::string& nameValueSeparator,
                               const std::string& entrySeparator, TextError& error)
 {
-    cparameters::TextFault fault;
-    if (!checkEntries(text, nameValueSeparator, entrySeparator, fault)) {
-        report(fault, text, error);
+    cparameters::Rejection rejection;
+    if (!checkEntries(text, nameValueSeparator, entrySeparator, rejection)) {
+        report(rejection, text, error);
         return false;
     }
     allocating([&] {
@@ -218,7 +250,7 @@ bool CParameters::deSerialise(const std::string& text, const std::string& nameVa
         });
         mergeInto(m_params, entries);
     });
-    report(cparameters::TextFault(), text, error);
+    report(cparameters::Rejection(), text, error);
     return true;
 }
 
@@ -237,16 +269,16 @@ bool CParameters::deSerialiseAsJSON(const std::string& text)
 
 bool CParameters::deSerialiseAsJSON(const std::string& text, TextError& error)
 {
-    cparameters::TextFault fault;
+    cparameters::Rejection rejection;
     const bool read = allocating([&] {
         Json::Value parsed;
-        if (!cparameters::readObject(text, maxJSONDepth, parsed, fault)) {
+        if (!cparameters::readJSON(text, maxJSONDepth, parsed, rejection)) {
             return false;
         }
         mergeInto(m_params, parsed);
         return true;
     });
-    report(fault, text, error);
+    report(rejection, text, error);
     return read;
 }
 
@@ -262,7 +294,7 @@ Json::Value::const_iterator CParameters::find(const std::string& name) const
 {
     // jsoncpp offers no iterator for a name: find the value in logarithmic
     // time, then walk to the entry that holds it, comparing addresses.
-    const Json::Value* const value = m_params.find(name.data(), name.data() + name.size());
+    const Json::Value* const value = findMember(m_params, name);
     if (value == nullptr) {
         return m_params.end();
     }
@@ -275,7 +307,10 @@ Json::Value::const_iterator CParameters::find(const std::string& name) const
 
 bool CParameters::removeParam(const std::string& name)
 {
-    return m_params.removeMember(name.data(), name.data() + name.size(), nullptr);
+    // A name jsoncpp could not hold is never present; jsoncpp would remove
+    // the name cut short.
+    return name.size() <= cparameters::maxNameLength &&
+           m_params.removeMember(name.data(), name.data() + name.size(), nullptr);
 }
 
 int CParameters::getParamAsInt(const std::string& name, int defaultValue) const
@@ -290,48 +325,44 @@ std::int64_t CParameters::getParamAsInt64(const std::string& name, std::int64_t 
 
 double CParameters::getParamAsDouble(const std::string& name, double defaultValue) const
 {
-    const Json::Value* value = m_params.find(name.data(), name.data() + name.size());
+    const Json::Value* value = findMember(m_params, name);
     Json::Value number;
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    if (value != nullptr && value->getString(&begin, &end) &&
-        cparameters::readNumber(std::string_view(begin, static_cast<std::size_t>(end - begin)), number)) {
-        value = &number;
+    if (value != nullptr) {
+        const std::optional<std::string_view> text = stringOf(*value);
+        if (text && cparameters::numberFromText(*text, number)) {
+            value = &number;
+        }
     }
     if (value == nullptr || !value->isNumeric()) {
         return defaultValue;
     }
-    const double result = value->asDouble();
+    const double result = cparameters::nearestDouble(*value);
     return std::isfinite(result) ? result : defaultValue;
 }
 
 bool CParameters::getParamAsBool(const std::string& name, bool defaultValue) const
 {
-    const Json::Value* const value = m_params.find(name.data(), name.data() + name.size());
+    const Json::Value* const value = findMember(m_params, name);
     if (value == nullptr) {
         return defaultValue;
     }
     if (value->isBool()) {
         return value->asBool();
     }
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    if (!value->getString(&begin, &end)) {
-        return defaultValue;
-    }
-    const std::string_view text(begin, static_cast<std::size_t>(end - begin));
+    const std::optional<std::string_view> text = stringOf(*value);
     return text == "true" ? true : text == "false" ? false : defaultValue;
 }
 
 void CParameters::print() const
 {
-    std::string line;
+    // The whole text first, so that a shortage of memory writes nothing.
+    std::string text;
     for (auto it = m_params.begin(), end = m_params.end(); it != end; ++it) {
-        line.assign(memberName(it));
-        line += " = ";
-        cparameters::writeJSON(*it, line);
-        line += '\n';
-        std::cout << line;
+        cparameters::writeOneLine(memberName(it), text);
+        text += " = ";
+        cparameters::writeJSON(*it, text);
+        text += '\n';
     }
+    std::cout << text;
     std::cout.flush();
 }

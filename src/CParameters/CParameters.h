@@ -20,6 +20,10 @@
  * byte) and a JSON value, all kept in one JSON object whose iteration order
  * is the ascending order of the names.
  *
+ * Names are at most 2^30 - 1 bytes long, as jsoncpp keeps a name's length
+ * in 30 bits: setParam() stores nothing under a longer name, the readers
+ * reject one ("name too long"), and no look-up finds one.
+ *
  * Error policy: no operation throws for bad input. Reads of absent names
  * answer with the caller's default, the null value or false; readers of text
  * forms answer false and leave the container exactly as it was. No read
@@ -50,8 +54,8 @@ public:
         std::size_t column;
         std::string reason; ///< e.g. "duplicate name \"port\""; empty on success
         /// The errno of the system call that failed (since 0.3); 0 for
-        /// faults in the text. Reason then names the call: "rename: No space
-        /// left on device".
+        /// faults in the text and on success. Reason then names the call:
+        /// "rename: No space left on device".
         int systemError;
 
         /// "line 3, column 12: duplicate name "port"", or the reason alone
@@ -68,32 +72,47 @@ public:
     CParameters() : m_params(Json::objectValue) {}
 
     /// Stores the text under \p name, replacing any earlier value.
-    /// A null \p value stores nothing.
+    /// A null \p value or a name too long stores nothing.
     void setParam(const std::string& name, const char* value)
     {
-        if (value != nullptr) {
+        if (value != nullptr && holds(name)) {
             m_params[name] = Json::Value(value);
         }
     }
 
-    /// Stores a deep copy of \p value under \p name.
-    void setParam(const std::string& name, const Json::Value& value) { m_params[name] = Json::Value(value); }
+    /// Stores a deep copy of \p value under \p name; a name too long
+    /// stores nothing.
+    void setParam(const std::string& name, const Json::Value& value)
+    {
+        if (holds(name)) {
+            m_params[name] = Json::Value(value);
+        }
+    }
 
     /// The text stored under \p name; \p defaultValue when the name is
     /// absent or its value is not a JSON string.
     std::string getParamAsString(const std::string& name, const std::string& defaultValue) const
     {
-        const Json::Value& value = m_params[name];
+        const Json::Value& value = getParam(name);
         return value.isString() ? value.asString() : defaultValue;
     }
 
     /// A reference into the store, or to jsoncpp's shared null value when the
     /// name is absent. Valid while the entry is not replaced.
-    const Json::Value& getParam(const std::string& name) const { return m_params[name]; }
+    const Json::Value& getParam(const std::string& name) const
+    {
+        return holds(name) ? m_params[name] : Json::Value::nullSingleton();
+    }
 
     /// Whether an entry of that name is present, whatever its value (null
     /// included).
-    bool exists(const std::string& name) const { return m_params.isMember(name); }
+    bool exists(const std::string& name) const
+    {
+        if (!holds(name)) {
+            return false;
+        }
+        return m_params.isMember(name);
+    }
 
     /// Removes the entry of that name; says whether there was one.
     /// Iterators to other entries stay valid.
@@ -138,17 +157,20 @@ public:
      * \p nameValueSeparator, so a value may contain it; a name repeated in
      * the text keeps its last value.
      * \return false, changing nothing, for an entry without the name/value
-     *         separator or with an empty name, an empty separator, or two
-     *         equal separators.
+     *         separator, with an empty name or one too long, an empty
+     *         separator, or two equal separators.
      * \note serialise() reads back to the same entries when the separators
-     *       are single characters, no name holds either separator and no
-     *       value holds the entry separator.
+     *       are single characters, no name is empty or holds either
+     *       separator, and no value holds the entry separator. (An empty
+     *       name is refused here because in hand-written text it is far
+     *       more often a slip; the JSON form carries one.)
      */
     bool deSerialise(const std::string& text, const std::string& nameValueSeparator, const std::string& entrySeparator);
 
     /// deSerialise(), also saying in \p error where and why a text was
     /// rejected ("entry 4 has no \"=\" separator", "entry 2 has an empty
-    /// name", "empty separator", "equal separators").
+    /// name", "entry 1 has a name too long", "empty separator", "equal
+    /// separators").
     bool deSerialise(const std::string& text, const std::string& nameValueSeparator, const std::string& entrySeparator,
                      TextError& error);
 
@@ -179,8 +201,8 @@ public:
      *         comments, trailing commas, anything but JSON whitespace after
      *         the root (a NUL byte included), numbers such as 01, +1, 1. or
      *         -, invalid escapes or unpaired surrogates, duplicate names at
-     *         any depth, numbers beyond a double's range, or more than
-     *         maxJSONDepth nested containers.
+     *         any depth, names too long, numbers beyond a double's range, or
+     *         more than maxJSONDepth nested containers.
      */
     bool deSerialiseAsJSON(const std::string& text);
 
@@ -266,10 +288,16 @@ public:
     bool getParamAsBool(const std::string& name, bool defaultValue) const;
 
     /// Writes each entry to standard output as a line "name = value", the
-    /// value as serialiseAsJSON() writes it, and flushes.
+    /// name as it is but for control characters, escaped as in JSON strings
+    /// (so that every entry is one line), the value as serialiseAsJSON()
+    /// writes it, and flushes. The text is made whole before any of it is
+    /// written: std::bad_alloc writes nothing.
     void print() const;
 
 private:
+    // Whether jsoncpp can hold the name without cutting it short.
+    static bool holds(const std::string& name) { return name.size() < (std::size_t(1) << 30); }
+
     Json::Value m_params;
 };
 

@@ -1,7 +1,5 @@
-#include "JsonText.h"
+#include "JsonReader.h"
 
-#include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -17,26 +15,14 @@
 #include <locale.h>
 #endif
 
+#include "JsonStringBytes.h"
+#include "JsoncppAdapters.h"
+
 namespace cparameters {
 
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// What a byte means inside a string.
-enum ByteClass : unsigned char { plain, quote, backslash, control };
-
-constexpr std::array<ByteClass, 256> byteClasses = [] {
-    std::array<ByteClass, 256> classes{};
-    for (int c = 0; c < 0x20; ++c) {
-        classes[c] = control;
-    }
-    classes['"'] = quote;
-    classes['\\'] = backslash;
-    return classes;
-}();
-
-ByteClass classOf(char c) { return byteClasses[static_cast<unsigned char>(c)]; }
 
 #ifndef CPARAMETERS_HAVE_DOUBLE_FROM_CHARS
 // C++ libraries without from_chars for double: strtod in the "C" locale,
@@ -48,12 +34,15 @@ locale_t cLocale()
 }
 #endif
 
+#ifdef CPARAMETERS_HAVE_DOUBLE_FROM_CHARS
 // The decimal exponent of the leading digit of a valid JSON number, which
-// tells an overflow from an underflow; saturates far beyond double's range.
-long decimalExponent(std::string_view number)
+// tells an overflow from an underflow. The digits move it by at most the
+// literal's length, so the written exponent is read only until it is beyond
+// that: the verdict is exact whatever the length of either part.
+long long decimalExponent(std::string_view number)
 {
     std::size_t i = number[0] == '-';
-    long exponent = 0;
+    long long exponent = 0;
     if (number[i] != '0') {
         for (; i < number.size() && isDigit(number[i]); ++i) {
             ++exponent;
@@ -66,14 +55,16 @@ long decimalExponent(std::string_view number)
     const std::size_t e = number.find_first_of("eE");
     if (e != std::string_view::npos) {
         const bool negative = number[e + 1] == '-';
-        long written = 0;
-        for (i = e + 1 + (number[e + 1] == '-' || number[e + 1] == '+'); i < number.size(); ++i) {
-            written = std::min(written * 10 + (number[i] - '0'), 100000L);
+        const long long beyond = static_cast<long long>(number.size());
+        long long written = 0;
+        for (i = e + 1 + (number[e + 1] == '-' || number[e + 1] == '+'); i < number.size() && written <= beyond; ++i) {
+            written = written * 10 + (number[i] - '0');
         }
         exponent += negative ? -written : written;
     }
     return exponent;
 }
+#endif
 
 // A valid JSON number as the nearest double. A number too large for a double
 // is no number; one too small to be told from zero reads as zero.
@@ -85,6 +76,10 @@ bool toDouble(std::string_view number, double& result)
     if (error == std::errc()) {
         return true;
     }
+    // from_chars leaves result alone when out of range: tell which way.
+    if (decimalExponent(number) > 0) {
+        return false;
+    }
 #else
     const std::string terminated(number);
     errno = 0;
@@ -92,19 +87,19 @@ bool toDouble(std::string_view number, double& result)
     if (errno != ERANGE || (result != 0 && std::isfinite(result))) {
         return true; // strtod reports a subnormal result as a range error too
     }
-#endif
-    if (decimalExponent(number) > 0) {
+    if (result != 0) {
         return false;
     }
+#endif
     result = number[0] == '-' ? -0.0 : 0.0;
     return true;
 }
 
 class Reader {
 public:
-    Reader(std::string_view text, int maxDepth, TextFault& fault)
+    Reader(std::string_view text, int maxDepth, Rejection& rejection)
         : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_maxDepth(maxDepth),
-          m_fault(fault)
+          m_rejection(rejection)
     {
     }
 
@@ -129,8 +124,8 @@ public:
 private:
     bool fail(const char* at, std::string reason)
     {
-        m_fault.offset = static_cast<std::size_t>(at - m_begin);
-        m_fault.reason = std::move(reason);
+        m_rejection.offset = static_cast<std::size_t>(at - m_begin);
+        m_rejection.reason = std::move(reason);
         return false;
     }
 
@@ -167,6 +162,11 @@ private:
         return true;
     }
 
+    // Puts made into value, which is null or about to be overwritten: only
+    // the payloads change places (a move would swap comments and offsets
+    // too), and value's old payload goes with made.
+    static void place(Json::Value&& made, Json::Value& value) { value.swapPayload(made); }
+
     // value of a container at level depth (the root's is 0)
     bool readValue(Json::Value& value, int depth)
     {
@@ -185,7 +185,7 @@ private:
             if (!readString(text)) {
                 return false;
             }
-            value = Json::Value(text.data(), text.data() + text.size());
+            place(Json::Value(text.data(), text.data() + text.size()), value);
             return true;
         }
         case 't':
@@ -209,18 +209,18 @@ private:
             return fail(m_pos, "expected a value");
         }
         m_pos += length;
-        value = std::move(literal);
+        place(std::move(literal), value);
         return true;
     }
 
     bool readObject(Json::Value& object, int depth)
     {
-        object = Json::Value(Json::objectValue);
+        place(Json::Value(Json::objectValue), object);
         consume('{');
         if (consume('}')) {
             return true;
         }
-        for (;;) {
+        for (Json::ArrayIndex members = 1;; ++members) {
             if (!at('"')) {
                 return at('}') ? fail(m_pos, "trailing comma") : unexpected("expected a name");
             }
@@ -229,13 +229,15 @@ private:
             if (!readString(name)) {
                 return false;
             }
+            if (name.size() > maxNameLength) {
+                return fail(nameAt, "name too long");
+            }
             skipSpace();
             if (!consume(':')) {
                 return unexpected("expected ':'");
             }
-            const Json::ArrayIndex members = object.size();
             Json::Value& member = *object.demand(name.data(), name.data() + name.size());
-            if (object.size() == members) {
+            if (object.size() != members) {
                 return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
             }
             if (!readValue(member, depth)) {
@@ -253,7 +255,7 @@ private:
 
     bool readArray(Json::Value& array, int depth)
     {
-        array = Json::Value(Json::arrayValue);
+        place(Json::Value(Json::arrayValue), array);
         consume('[');
         if (consume(']')) {
             return true;
@@ -310,16 +312,16 @@ private:
             if (std::from_chars(digits, integerEnd, magnitude).ec == std::errc()) {
                 constexpr std::uint64_t int64Max = std::numeric_limits<std::int64_t>::max();
                 if (!negative && magnitude <= int64Max) {
-                    value = Json::Value(static_cast<Json::Int64>(magnitude));
+                    place(Json::Value(static_cast<Json::Int64>(magnitude)), value);
                     return true;
                 }
                 if (!negative) {
-                    value = Json::Value(static_cast<Json::UInt64>(magnitude));
+                    place(Json::Value(static_cast<Json::UInt64>(magnitude)), value);
                     return true;
                 }
                 if (magnitude <= int64Max + 1) {
                     // -magnitude, computed without overflowing
-                    value = Json::Value(static_cast<Json::Int64>(-static_cast<Json::Int64>(magnitude - 1) - 1));
+                    place(Json::Value(static_cast<Json::Int64>(-static_cast<Json::Int64>(magnitude - 1) - 1)), value);
                     return true;
                 }
             }
@@ -328,7 +330,7 @@ private:
         if (!toDouble(std::string_view(start, static_cast<std::size_t>(m_pos - start)), number)) {
             return fail(start, "number out of range");
         }
-        value = Json::Value(number);
+        place(Json::Value(number), value);
         return true;
     }
 
@@ -341,15 +343,16 @@ private:
         return m_pos != first;
     }
 
+    // Moves past the plain bytes at the current position.
+    void skipPlain() { m_pos += plainLength(m_pos, static_cast<std::size_t>(m_end - m_pos)); }
+
     // The string at the current position: a view into the text when it has
     // no escapes, else into m_scratch, valid until the next string is read.
     bool readString(std::string_view& text)
     {
         const char* const open = m_pos++;
         const char* run = m_pos;
-        while (m_pos != m_end && classOf(*m_pos) == plain) {
-            ++m_pos;
-        }
+        skipPlain();
         if (at('"')) {
             text = std::string_view(run, static_cast<std::size_t>(m_pos++ - run));
             return text.size() <= maxStringLength || fail(open, "string too long");
@@ -360,25 +363,19 @@ private:
             if (m_pos == m_end) {
                 return fail(open, "unterminated string");
             }
-            switch (classOf(*m_pos)) {
-            case quote:
+            if (*m_pos == '"') {
                 ++m_pos;
                 text = m_scratch;
                 return text.size() <= maxStringLength || fail(open, "string too long");
-            case control:
+            }
+            if (*m_pos != '\\') {
                 return fail(m_pos, "raw control character in string");
-            case backslash:
-                if (!readEscape()) {
-                    return false;
-                }
-                break;
-            case plain:
-                break;
+            }
+            if (!readEscape()) {
+                return false;
             }
             run = m_pos;
-            while (m_pos != m_end && classOf(*m_pos) == plain) {
-                ++m_pos;
-            }
+            skipPlain();
         }
     }
 
@@ -479,161 +476,21 @@ private:
     const char* m_pos;
     const char* const m_end;
     const int m_maxDepth;
-    TextFault& m_fault;
+    Rejection& m_rejection;
     std::string m_scratch;
 };
 
-void writeString(const char* begin, const char* end, std::string& out)
-{
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    const char* run = begin;
-    for (const char* p = begin; p != end; ++p) {
-        if (classOf(*p) == plain) {
-            continue;
-        }
-        out.append(run, p);
-        run = p + 1;
-        switch (*p) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        default: {
-            const char escape[] = {'\\', 'u', '0', '0', hex[(*p >> 4) & 1], hex[*p & 0xF]};
-            out.append(escape, sizeof escape);
-        }
-        }
-    }
-    out.append(run, end);
-    out += '"';
-}
-
-template <typename Number> void writeNumber(Number number, std::string& out)
-{
-    char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out.append(digits, end);
-}
-
-void writeDouble(double number, std::string& out)
-{
-    if (!std::isfinite(number)) {
-        out += "null";
-        return;
-    }
-    // The shortest digits that read back to the same double. An integral
-    // value in plain form would read back as an integer: below 1e16 (where
-    // every digit is exact) it gets ".0", above it the exponent form.
-    char digits[32];
-    char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    if (std::find_if(digits, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
-        if (std::fabs(number) < 1e16) {
-            out.append(digits, end);
-            out += ".0";
-            return;
-        }
-        end = std::to_chars(digits, digits + sizeof digits, number, std::chars_format::scientific).ptr;
-    }
-    // to_chars writes exponents as e+21 and e-07; JSON needs neither sign
-    // nor leading zeros.
-    char* const e = std::find(digits, end, 'e');
-    out.append(digits, e);
-    if (e != end) {
-        char* exponent = e + 1;
-        out += 'e';
-        if (*exponent == '-') {
-            out += *exponent;
-        }
-        exponent += *exponent == '-' || *exponent == '+';
-        while (exponent + 1 != end && *exponent == '0') {
-            ++exponent;
-        }
-        out.append(exponent, end);
-    }
-}
-
 } // namespace
 
-bool readObject(std::string_view text, int maxDepth, Json::Value& root, TextFault& fault)
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection)
 {
-    return Reader(text, maxDepth, fault).readDocument(root);
+    return Reader(text, maxDepth, rejection).readDocument(root);
 }
 
-bool readNumber(std::string_view text, Json::Value& number)
+bool numberFromText(std::string_view text, Json::Value& number)
 {
-    TextFault fault;
-    return Reader(text, 0, fault).readWholeNumber(number);
-}
-
-void writeJSON(const Json::Value& value, std::string& out)
-{
-    switch (value.type()) {
-    case Json::nullValue:
-        out += "null";
-        break;
-    case Json::intValue:
-        writeNumber(value.asLargestInt(), out);
-        break;
-    case Json::uintValue:
-        writeNumber(value.asLargestUInt(), out);
-        break;
-    case Json::realValue:
-        writeDouble(value.asDouble(), out);
-        break;
-    case Json::booleanValue:
-        out += value.asBool() ? "true" : "false";
-        break;
-    case Json::stringValue: {
-        const char* begin = "";
-        const char* end = begin;
-        value.getString(&begin, &end);
-        writeString(begin, end, out);
-        break;
-    }
-    case Json::arrayValue: {
-        out += '[';
-        const char* separator = "";
-        for (const Json::Value& element : value) {
-            out += separator;
-            writeJSON(element, out);
-            separator = ",";
-        }
-        out += ']';
-        break;
-    }
-    case Json::objectValue: {
-        out += '{';
-        const char* separator = "";
-        for (auto it = value.begin(), end = value.end(); it != end; ++it) {
-            out += separator;
-            const std::string_view name = memberName(it);
-            writeString(name.data(), name.data() + name.size(), out);
-            out += ':';
-            writeJSON(*it, out);
-            separator = ",";
-        }
-        out += '}';
-        break;
-    }
-    }
+    Rejection rejection;
+    return Reader(text, 0, rejection).readWholeNumber(number);
 }
 
 } // namespace cparameters
