@@ -33,9 +33,10 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    long calls() const;             // made so far
-    std::string failedCall() const; // as the library names it in reasons, "" if none failed
-    bool failedOnDirectory() const; // the failed call was an fsync of a directory
+    long calls() const; // made so far
+    // As the library names it in reasons ("fsync of the directory" for that
+    // one), "" if none failed.
+    std::string failedCall() const;
     std::vector<Operation> log() const;
 };
 
