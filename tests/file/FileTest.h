@@ -5,6 +5,7 @@
 
 #include <CParameters.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,14 +49,12 @@ inline std::string readFile(const std::string& path)
 inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 // Temp files of a save are "." + name + ".tmp-" + 12 characters.
-inline int countTemps(const fs::path& dir)
+inline long countTemps(const fs::path& dir)
 {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
+    return std::count_if(fs::directory_iterator(dir), fs::directory_iterator(), [](const fs::directory_entry& entry) {
         const std::string name = entry.path().filename().string();
-        count += name[0] == '.' && name.size() > 17 && name.compare(name.size() - 17, 5, ".tmp-") == 0;
-    }
-    return count;
+        return name[0] == '.' && name.size() > 17 && name.compare(name.size() - 17, 5, ".tmp-") == 0;
+    });
 }
 
 // A container of entries "p<i>" holding tag and i, about 20 bytes each.

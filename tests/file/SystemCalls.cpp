@@ -23,16 +23,7 @@ namespace {
 
 using syscalls::Operation;
 
-struct State {
-    long calls = 0;
-    long failAt = 0;
-    int number = 0;
-    const char* failed = nullptr;
-    std::map<int, std::string> names; // descriptors of the save's directory ("") and files
-    std::vector<Operation> log;
-};
-
-thread_local State* current = nullptr; // trivially initialised: safe before main
+thread_local syscalls::Session* current = nullptr; // trivially initialised: safe before main
 
 template <typename Function> Function real(const char* name)
 {
@@ -105,15 +96,8 @@ int opened(int fd, const char* path, int flags)
 
 namespace syscalls {
 
-Session::Session(long failAt, int number) { current = new State{0, failAt, number, nullptr, {}, {}}; }
-Session::~Session()
-{
-    delete current;
-    current = nullptr;
-}
-long Session::calls() const { return current->calls; }
-std::string Session::failedCall() const { return current->failed ? current->failed : ""; }
-std::vector<Operation> Session::log() const { return current->log; }
+Session::Session(long failAt_, int number_) : failAt(failAt_), number(number_) { current = this; }
+Session::~Session() { current = nullptr; }
 
 } // namespace syscalls
 

@@ -9,6 +9,7 @@
 #define CPARAMETERS_TESTS_FILE_SYSTEMCALLS_H
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,7 @@ struct Operation {
     std::size_t offset;
 };
 
-class Session {
-public:
+struct Session {
     // Fails call number failAt (from 1; 0 fails none) with errno number, or
     // for a write with number 0 writes only half of it (a short write).
     explicit Session(long failAt = 0, int number = 0);
@@ -33,11 +33,14 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    long calls() const; // made so far
+    const long failAt;
+    const int number;
+    long calls = 0; // made so far
     // As the library names it in reasons ("fsync of the directory" for that
     // one), "" if none failed.
-    std::string failedCall() const;
-    std::vector<Operation> log() const;
+    std::string failed;
+    std::vector<Operation> log;
+    std::map<int, std::string> names; // descriptors of the save's directory ("") and files
 };
 
 } // namespace syscalls
