@@ -33,6 +33,7 @@
 #include <UnitTest++/UnitTest++.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -144,9 +145,11 @@ struct Recorded {
     bool saved;
 };
 
+bool saveNew(const std::string& path) { return newVersion.saveJSONFile(path); }
+
 // Records save(path) over the files before; a shortWrite-th call, if it is a
 // write, writes only half, so that the text reaches the file in two writes.
-template <typename Save> Recorded record(const Files& before, Save save, long shortWrite = 0)
+Recorded record(const Files& before, long shortWrite = 0, const std::function<bool(const std::string&)>& save = saveNew)
 {
     Scratch scratch;
     for (const auto& file : before) {
@@ -155,12 +158,6 @@ template <typename Save> Recorded record(const Files& before, Save save, long sh
     syscalls::Session session(shortWrite, 0);
     const bool saved = save(scratch.path(target));
     return {before, session.log, saved};
-}
-
-Recorded recordSave(const Files& before, long shortWrite = 0)
-{
-    return record(
-        before, [](const std::string& path) { return newVersion.saveJSONFile(path); }, shortWrite);
 }
 
 struct Verdict {
@@ -237,10 +234,10 @@ SUITE(PowerCuts)
                      {"save beside a stale temp", {{target, oldText}, {".params.json.tmp-AAAAAAAAAAAA", "{\"p0\":"}}}};
         int states = 0;
         for (const auto& c : cases) {
-            states += checkSave(c.what, recordSave(c.before));
+            states += checkSave(c.what, record(c.before));
         }
         for (long call = 1; call < 30; ++call) {
-            const Recorded recorded = recordSave(overOld, call);
+            const Recorded recorded = record(overOld, call);
             if (std::count_if(recorded.log.begin(), recorded.log.end(),
                               [](const Operation& operation) { return operation.kind == Operation::write; }) > 1) {
                 states += checkSave("save in two writes", recorded);
@@ -254,11 +251,11 @@ SUITE(PowerCuts)
     // caught.
     TEST(TheModelCatchesSavesThatSkipAnFsyncOrWriteInPlace)
     {
-        Recorded noFileSync = recordSave({{target, oldText}}), noDirectorySync = noFileSync;
+        Recorded noFileSync = record({{target, oldText}}), noDirectorySync = noFileSync;
         noFileSync.log = without(noFileSync.log, false);
         noDirectorySync.log = without(noDirectorySync.log, true);
         const std::string text = newVersion.serialiseAsJSON() + "\n";
-        const Recorded inPlace = record({{target, oldText}}, [&](const std::string& path) {
+        const Recorded inPlace = record({{target, oldText}}, 0, [&](const std::string& path) {
             const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
             const bool written =
                 ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;

@@ -25,17 +25,11 @@ using syscalls::Operation;
 
 thread_local syscalls::Session* current = nullptr; // trivially initialised: safe before main
 
-template <typename Function> Function real(const char* name)
-{
-    void* const found = dlsym(RTLD_NEXT, name);
-    Function function;
-    std::memcpy(&function, &found, sizeof found);
-    return function;
-}
 // The name the C library exports a call under, which its header gives the
 // wrapper too: 32-bit glibc with 64-bit offsets (the library's setting) and
 // 32-bit musl with 64-bit times rename some.
-#define REAL_NAMED(name, exported) static const auto real_##name = real<decltype(&::name)>(exported)
+#define REAL_NAMED(name, exported)                                                                                     \
+    static const auto real_##name = reinterpret_cast<decltype(&::name)>(dlsym(RTLD_NEXT, exported))
 #define REAL(name) REAL_NAMED(name, #name)
 #if defined(__GLIBC__) && !defined(__LP64__) && defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64
 #define OFFSET_NAME(name) name "64"
@@ -64,11 +58,7 @@ bool failing(const char* call)
 // The save's name for a descriptor it opened, or nullptr.
 const std::string* nameOf(int fd)
 {
-    if (current == nullptr) {
-        return nullptr;
-    }
-    const auto found = current->names.find(fd);
-    return found == current->names.end() ? nullptr : &found->second;
+    return current != nullptr && current->names.count(fd) ? &current->names[fd] : nullptr;
 }
 
 void record(Operation operation)
@@ -101,20 +91,13 @@ Session::~Session() { current = nullptr; }
 
 } // namespace syscalls
 
-void recordFile(Operation::Kind kind, int fd)
-{
-    if (const std::string* name = nameOf(fd)) {
-        record({kind, *name, "", "", 0});
-    }
-}
-
 // A call that counts and may fail, then records what it did when it
 // succeeded: (result type, name, name in reasons, name exported, parameters,
 // arguments, exception specification, recording).
 #define WRAP(Result, name, call, exported, parameters, arguments, throws, recording)                                   \
     Result name parameters throws                                                                                      \
     {                                                                                                                  \
-        static const auto real_##name = real<decltype(&::name)>(exported);                                             \
+        REAL_NAMED(name, exported);                                                                                    \
         const Result result = failing(call) ? Result(-1) : real_##name arguments;                                      \
         if (result == 0) {                                                                                             \
             recording;                                                                                                 \
@@ -137,7 +120,7 @@ WRAP(int, lstat, "lstat", STAT_NAME("lstat"), (const char* path, struct stat* st
 WRAP(ssize_t, readlink, "readlink", "readlink", (const char* path, char* buffer, size_t size), (path, buffer, size),
      __THROW, )
 WRAP(int, fsync, nameOf(fd) && nameOf(fd)->empty() ? "fsync of the directory" : "fsync", "fsync", (int fd), (fd), ,
-     recordFile(Operation::fsync, fd))
+     (nameOf(fd) ? record({Operation::fsync, *nameOf(fd), "", "", 0}) : void()))
 WRAP(int, renameat, "rename", "renameat", (int from, const char* oldName, int to, const char* newName),
      (from, oldName, to, newName), __THROW, (record({Operation::rename, oldName, newName, "", 0})))
 WRAP(int, unlinkat, "unlink", "unlinkat", (int directory, const char* path, int flags), (directory, path, flags),
