@@ -168,17 +168,15 @@ SUITE(SystemCallFaults)
         const std::string newText = newVersion.serialiseAsJSON() + "\n", stale = ".params.json.tmp-AAAAAAAAAAAA";
         std::set<std::string> reported; // calls whose failure made a save say false
         int tried = 0;
-        for (const char* setting : {"existing", "new", "stale temp"}) {
-            const bool existing = setting[0] != 'n', withStale = setting[0] == 's';
+        const Files settings[] = {{{"params.json", oldText}}, {}, {{"params.json", oldText}, {stale, "{"}}};
+        for (const Files& before : settings) {
+            const bool existing = before.count("params.json"), withStale = before.count(stale);
             for (long k = 0, calls = 0; k <= calls; ++k) {
                 for (const int fault : faults) {
                     Scratch scratch;
                     const std::string path = scratch.path("params.json");
-                    if (existing) {
-                        writeFile(path, oldText);
-                    }
-                    if (withStale) {
-                        writeFile(scratch.path(stale), "{");
+                    for (const auto& file : before) {
+                        writeFile(scratch.path(file.first), file.second);
                     }
                     CParameters::TextError error;
                     syscalls::Session session(k, fault);
@@ -273,9 +271,8 @@ SUITE(Kills)
             ::waitpid(child, nullptr, 0);
             const std::string text = loaded(path);
             CHECK(text == texts[0] || text == texts[1]);
-            const int temps = countTemps(scratch.dir);
-            CHECK(temps <= 1); // the killed save's own; earlier ones were removed
-            withTemp += temps;
+            withTemp += countTemps(scratch.dir);
+            CHECK(countTemps(scratch.dir) <= 1); // the killed save's own; earlier ones were removed
         }
         CHECK(withTemp > 0); // some kills did land inside a save
         CHECK(versions[1].saveJSONFile(path));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -45,6 +46,8 @@ inline std::string readFile(const std::string& path)
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
+
+using Files = std::map<std::string, std::string>; // name -> content
 
 inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 

@@ -68,20 +68,6 @@ void record(Operation operation)
     }
 }
 
-// A descriptor just opened: the directory ("" in the log) or a file in it.
-int opened(int fd, const char* path, int flags)
-{
-    if (current != nullptr && fd >= 0) {
-        const char* const slash = std::strrchr(path, '/');
-        const std::string name = flags & O_DIRECTORY ? "" : slash ? slash + 1 : path;
-        current->names[fd] = name;
-        if (!name.empty() && (flags & (O_EXCL | O_TRUNC))) {
-            record({flags & O_EXCL ? Operation::create : Operation::truncate, name, "", "", 0});
-        }
-    }
-    return fd;
-}
-
 } // namespace
 
 namespace syscalls {
@@ -139,7 +125,16 @@ int openat(int directory, const char* path, int flags, ...)
     va_start(arguments, flags);
     const mode_t mode = flags & O_CREAT ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
     va_end(arguments);
-    return failing("open") ? -1 : opened(real_openat(directory, path, flags, mode), path, flags);
+    const int fd = failing("open") ? -1 : real_openat(directory, path, flags, mode);
+    if (current != nullptr && fd >= 0) { // the directory ("" in the log) or a file in it
+        const char* const slash = std::strrchr(path, '/');
+        const std::string name = flags & O_DIRECTORY ? "" : slash ? slash + 1 : path;
+        current->names[fd] = name;
+        if (!name.empty() && (flags & (O_EXCL | O_TRUNC))) {
+            record({flags & O_EXCL ? Operation::create : Operation::truncate, name, "", "", 0});
+        }
+    }
+    return fd;
 }
 
 int open(const char* path, int flags, ...)
