@@ -33,6 +33,7 @@
 #include <UnitTest++/UnitTest++.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -45,119 +46,80 @@ using syscalls::Operation;
 
 namespace {
 
-using Files = std::map<std::string, std::string>; // name -> content
+using Names = std::map<std::string, std::size_t>; // name -> inode
 
-struct Inode {
-    std::string synced, current;
-};
-
-// Replays the first count operations from the durable files of before.
-struct Replay {
-    Replay(const Files& before, const std::vector<Operation>& log, std::size_t count)
-    {
-        for (const auto& file : before) {
-            entries[file.first] = syncedEntries[file.first] = inodes.size();
-            inodes.push_back({file.second, file.second});
+// Makes a directory change: creating (the inode in offset), renaming or
+// unlinking a name.
+void change(Names& names, const Operation& operation)
+{
+    if (operation.kind == Operation::create) {
+        names[operation.name] = operation.offset;
+    } else if (names.count(operation.name)) {
+        if (operation.kind == Operation::rename) {
+            names[operation.to] = names[operation.name];
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            apply(log[i]);
-        }
+        names.erase(operation.name);
     }
+}
 
-    void apply(const Operation& operation)
-    {
-        switch (operation.kind) {
-        case Operation::create:
-            entries[operation.name] = inodes.size();
-            inodes.push_back({"", ""});
-            pending.push_back({operation, entries[operation.name]});
-            break;
-        case Operation::truncate:
-            inodes[entries.at(operation.name)].current.clear();
-            break;
-        case Operation::write: {
-            std::string& content = inodes[entries.at(operation.name)].current;
-            if (content.size() < operation.offset + operation.data.size()) {
-                content.resize(operation.offset + operation.data.size(), '\0');
-            }
-            content.replace(operation.offset, operation.data.size(), operation.data);
-            break;
-        }
-        case Operation::fsync:
-            if (operation.name.empty()) {
-                syncedEntries = entries;
-                pending.clear();
-            } else {
-                Inode& inode = inodes[entries.at(operation.name)];
-                inode.synced = inode.current;
-            }
-            break;
-        case Operation::rename:
-            entries[operation.to] = entries.at(operation.name);
-            entries.erase(operation.name);
-            pending.push_back({operation, 0});
-            break;
-        case Operation::unlink:
-            entries.erase(operation.name);
-            pending.push_back({operation, 0});
-            break;
-        }
-    }
-
-    // The names that survive when the pending directory changes in mask do.
-    std::map<std::string, std::size_t> directory(unsigned long mask) const
-    {
-        std::map<std::string, std::size_t> names = syncedEntries;
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            if (!(mask >> i & 1)) {
-                continue;
-            }
-            const Operation& operation = pending[i].first;
-            if (operation.kind == Operation::create) {
-                names[operation.name] = pending[i].second;
-            } else if (names.count(operation.name)) {
-                if (operation.kind == Operation::rename) {
-                    names[operation.to] = names[operation.name];
-                }
-                names.erase(operation.name);
-            }
-        }
-        return names;
-    }
-
-    // What an inode may hold after the cut.
-    std::set<std::string> contents(std::size_t inode) const
-    {
-        const Inode& i = inodes[inode];
-        if (i.synced == i.current) {
-            return {i.current};
-        }
-        std::set<std::string> possible = {i.synced, i.current};
-        for (const std::size_t quarter : {1, 2, 3}) {
-            const std::size_t cut = i.current.size() * quarter / 4;
-            std::string zeros = i.current;
-            std::fill(zeros.begin() + static_cast<std::ptrdiff_t>(cut), zeros.end(), '\0');
-            possible.insert(zeros);
-            possible.insert(i.current.substr(0, cut));
-        }
-        return possible;
-    }
-
-    std::vector<Inode> inodes;
-    std::map<std::string, std::size_t> entries, syncedEntries;
-    std::vector<std::pair<Operation, std::size_t>> pending; // directory changes since its last fsync
-};
-
-// Every state the model allows after the first count operations.
+// Every state the model allows after the first count operations of log,
+// which started from the durable files of before.
 std::set<Files> crashStates(const Files& before, const std::vector<Operation>& log, std::size_t count)
 {
-    const Replay replay(before, log, count);
+    struct Inode {
+        std::string synced, current;
+    };
+    std::vector<Inode> inodes;
+    Names names, synced;            // now, and as the directory's last fsync left them
+    std::vector<Operation> pending; // the directory changes since then
+    for (const auto& file : before) {
+        names[file.first] = synced[file.first] = inodes.size();
+        inodes.push_back({file.second, file.second});
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const Operation& operation = log[i];
+        Inode* const inode = names.count(operation.name) ? &inodes[names[operation.name]] : nullptr;
+        if (operation.kind == Operation::truncate) {
+            inode->current.clear();
+        } else if (operation.kind == Operation::write) {
+            inode->current.resize(std::max(inode->current.size(), operation.offset + operation.data.size()));
+            inode->current.replace(operation.offset, operation.data.size(), operation.data);
+        } else if (operation.kind == Operation::fsync && inode != nullptr) {
+            inode->synced = inode->current;
+        } else if (operation.kind == Operation::fsync) { // of the directory
+            synced = names;
+            pending.clear();
+        } else {
+            pending.push_back(operation);
+            if (operation.kind == Operation::create) {
+                pending.back().offset = inodes.size();
+                inodes.emplace_back();
+            }
+            change(names, pending.back());
+        }
+    }
     std::set<Files> states;
-    for (unsigned long mask = 0; mask < 1ul << replay.pending.size(); ++mask) {
+    for (unsigned long mask = 0; mask < 1ul << pending.size(); ++mask) {
+        Names survivors = synced;
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            if (mask >> i & 1) {
+                change(survivors, pending[i]);
+            }
+        }
         std::vector<Files> partial = {Files()};
-        for (const auto& name : replay.directory(mask)) {
+        for (const auto& name : survivors) {
+            // Its synced data, or the newest whole, or cut short or its tail
+            // zeroed at a quarter, half or three quarters.
+            const Inode& file = inodes[name.second];
+            std::set<std::string> contents = {file.synced, file.current};
+            for (const std::size_t quarter : {1, 2, 3}) {
+                const std::size_t cut =
+                    file.synced == file.current ? file.current.size() : file.current.size() * quarter / 4;
+                contents.insert(file.current.substr(0, cut));
+                contents.insert(file.current.substr(0, cut) + std::string(file.current.size() - cut, '\0'));
+            }
             std::vector<Files> next;
-            for (const std::string& content : replay.contents(name.second)) {
+            for (const std::string& content : contents) {
                 for (Files files : partial) {
                     files[name.first] = content;
                     next.push_back(files);
@@ -170,6 +132,33 @@ std::set<Files> crashStates(const Files& before, const std::vector<Operation>& l
     return states;
 }
 
+const char* const target = "params.json";
+const std::string oldText = version(20, "old").serialiseAsJSON() + "\n";
+const CParameters newVersion = version(30, "new");
+
+// A save recorded: the files it found in its directory, its operations, and
+// what it said.
+struct Recorded {
+    Files before;
+    std::vector<Operation> log;
+    bool saved;
+};
+
+bool saveNew(const std::string& path) { return newVersion.saveJSONFile(path); }
+
+// Records save(path) over the files before; a shortWrite-th call, if it is a
+// write, writes only half, so that the text reaches the file in two writes.
+Recorded record(const Files& before, long shortWrite = 0, const std::function<bool(const std::string&)>& save = saveNew)
+{
+    Scratch scratch;
+    for (const auto& file : before) {
+        writeFile(scratch.path(file.first), file.second);
+    }
+    syscalls::Session session(shortWrite, 0);
+    const bool saved = save(scratch.path(target));
+    return {before, session.log, saved};
+}
+
 struct Verdict {
     int states = 0;
     int torn = 0;      // neither the old nor the new container
@@ -177,187 +166,101 @@ struct Verdict {
     int leftovers = 0; // temps that a later save did not remove
 };
 
-const char* const target = "params.json";
-
-// Checks every state after every prefix of log, from a save that found the
-// files before in its directory, was to make the target load to newJSON,
-// and said saved. oldJSON is what the target loaded to before, "(none)" if
-// there was no target.
-Verdict check(const Files& before, const std::vector<Operation>& log, bool saved, const std::string& oldJSON,
-              const std::string& newJSON)
+// Writes every state after every prefix of the recorded log into a scratch
+// directory and loads it.
+Verdict check(const char* what, const Recorded& recorded)
 {
     Verdict verdict;
-    Scratch scratch;
-    const std::string path = scratch.path(target);
-    const CParameters later = version(5, "later");
-    for (std::size_t count = 0; count <= log.size(); ++count) {
-        for (const Files& state : crashStates(before, log, count)) {
+    const std::string newJSON = newVersion.serialiseAsJSON();
+    const std::string oldJSON = recorded.before.count(target) ? version(20, "old").serialiseAsJSON() : "(none)";
+    for (std::size_t count = 0; count <= recorded.log.size(); ++count) {
+        for (const Files& state : crashStates(recorded.before, recorded.log, count)) {
             ++verdict.states;
-            for (const auto& entry : fs::directory_iterator(scratch.dir)) {
-                fs::remove(entry.path());
-            }
+            const Scratch scratch;
+            const std::string path = scratch.path(target);
             for (const auto& file : state) {
                 writeFile(scratch.path(file.first), file.second);
             }
             const std::string json = state.count(target) == 0 ? "(none)" : loaded(path);
-            if (json != oldJSON && json != newJSON) {
-                ++verdict.torn;
-            } else if (saved && count == log.size() && json != newJSON) {
-                ++verdict.lost;
-            }
+            verdict.torn += json != oldJSON && json != newJSON;
+            verdict.lost += json == oldJSON && recorded.saved && count == recorded.log.size();
             // The next save after the power cut removes what it left.
-            if (!later.saveJSONFile(path) || countTemps(scratch.dir) != 0) {
-                ++verdict.leftovers;
-            }
+            verdict.leftovers += !version(5, "later").saveJSONFile(path) || countTemps(scratch.dir) != 0;
         }
     }
+    std::cout << what << ": " << recorded.log.size() << " operations, " << verdict.states << " power-cut states, "
+              << verdict.torn << " torn, " << verdict.lost << " lost after success, " << verdict.leftovers
+              << " with leftovers" << std::endl;
     return verdict;
 }
 
-struct Recorded {
-    Files before;
-    std::vector<Operation> log;
-    bool saved;
-    std::string oldJSON, newJSON;
-};
-
-// Records save(path); a shortWrite-th call, if it is a write, writes only
-// half, so that the text reaches the file in two writes.
-template <typename Save>
-Recorded record(const Files& before, const CParameters& newVersion, Save save, long shortWrite = 0)
+// Checks a real save: every state loads to the old or the new container,
+// to the new one after the save said true, and leaves no temp behind.
+int checkSave(const char* what, const Recorded& recorded)
 {
-    Recorded recorded{before, {}, false, "(none)", newVersion.serialiseAsJSON()};
-    Scratch scratch;
-    for (const auto& file : before) {
-        writeFile(scratch.path(file.first), file.second);
-    }
-    if (before.count(target)) {
-        recorded.oldJSON = loaded(scratch.path(target));
-    }
-    syscalls::Session session(shortWrite, 0);
-    recorded.saved = save(scratch.path(target));
-    recorded.log = session.log();
-    return recorded;
+    const Verdict verdict = check(what, recorded);
+    CHECK(recorded.saved);
+    CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
+    return verdict.states;
 }
 
-Recorded recordSave(const Files& before, long shortWrite = 0)
+Recorded without(Recorded recorded, bool directory)
 {
-    const CParameters newVersion = version(30, "new");
-    return record(
-        before, newVersion, [&](const std::string& path) { return newVersion.saveJSONFile(path); }, shortWrite);
-}
-
-Verdict check(const Recorded& recorded)
-{
-    return check(recorded.before, recorded.log, recorded.saved, recorded.oldJSON, recorded.newJSON);
-}
-
-std::vector<Operation> without(std::vector<Operation> log, bool directory)
-{
+    auto& log = recorded.log;
     log.erase(std::remove_if(log.begin(), log.end(),
                              [&](const Operation& operation) {
                                  return operation.kind == Operation::fsync && operation.name.empty() == directory;
                              }),
               log.end());
-    return log;
+    return recorded;
 }
-
-void report(const char* what, const Recorded& recorded, const Verdict& verdict)
-{
-    std::cout << what << ": " << recorded.log.size() << " operations, " << verdict.states << " power-cut states, "
-              << verdict.torn << " torn, " << verdict.lost << " lost after success, " << verdict.leftovers
-              << " with leftovers" << std::endl;
-}
-
-const std::string oldText = version(20, "old").serialiseAsJSON() + "\n";
 
 } // namespace
 
 SUITE(PowerCuts)
 {
-    TEST(ASaveOverAnOldFileLeavesTheOldOrTheNewOne)
+    // Over an old file, making a new one, beside the temp of a killed save,
+    // and with the text going out in two writes.
+    TEST(EverySaveLeavesTheOldOrTheNewFile)
     {
-        const Recorded recorded = recordSave({{target, oldText}});
-        CHECK(recorded.saved && recorded.log.size() >= 5);
-        const Verdict verdict = check(recorded);
-        report("save over an old file", recorded, verdict);
-        CHECK(verdict.states > 10);
-        CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
-    }
-
-    TEST(ASaveOfANewFileLeavesNoneOrTheNewOne)
-    {
-        const Recorded recorded = recordSave({});
-        CHECK(recorded.saved);
-        const Verdict verdict = check(recorded);
-        report("save of a new file", recorded, verdict);
-        CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
-    }
-
-    TEST(ASaveBesideATempOfAKilledSave)
-    {
-        const Recorded recorded = recordSave({{target, oldText}, {".params.json.tmp-AAAAAAAAAAAA", "{\"p0\":"}});
-        CHECK(recorded.saved);
-        const Verdict verdict = check(recorded);
-        report("save beside a stale temp", recorded, verdict);
-        CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
-    }
-
-    TEST(ASaveWhoseTextGoesOutInPieces)
-    {
-        int states = 0;
-        for (long call = 1; call < 30; ++call) {
-            const Recorded recorded = recordSave({{target, oldText}}, call);
-            if (std::count_if(recorded.log.begin(), recorded.log.end(),
-                              [](const Operation& operation) { return operation.kind == Operation::write; }) < 2) {
-                continue; // that call was not the write
-            }
-            CHECK(recorded.saved);
-            const Verdict verdict = check(recorded);
-            report("save in two writes", recorded, verdict);
-            CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
-            states += verdict.states;
+        const Files overOld = {{target, oldText}};
+        const struct {
+            const char* what;
+            Files before;
+        } cases[] = {{"save over an old file", overOld},
+                     {"save of a new file", {}},
+                     {"save beside a stale temp", {{target, oldText}, {".params.json.tmp-AAAAAAAAAAAA", "{\"p0\":"}}}};
+        int states = 0, inPieces = 0;
+        for (const auto& c : cases) {
+            states += checkSave(c.what, record(c.before));
         }
-        CHECK(states > 0);
+        for (long call = 1; call < 30; ++call) {
+            const Recorded recorded = record(overOld, call);
+            if (std::count_if(recorded.log.begin(), recorded.log.end(),
+                              [](const Operation& operation) { return operation.kind == Operation::write; }) > 1) {
+                inPieces += checkSave("save in two writes", recorded);
+            }
+        }
+        CHECK(inPieces > 0); // the save went on after a short write
+        std::cout << "power-cut states of saves: " << states + inPieces << std::endl;
     }
 
     // The checker is not vacuous: the same save without its fsync of the
     // file, without the directory's, or a save that writes in place, is
     // caught.
-    TEST(TheModelCatchesASaveThatDoesNotSyncTheFile)
+    TEST(TheModelCatchesSavesThatSkipAnFsyncOrWriteInPlace)
     {
-        Recorded recorded = recordSave({{target, oldText}});
-        recorded.log = without(recorded.log, false);
-        const Verdict verdict = check(recorded);
-        report("without fsync of the file", recorded, verdict);
-        CHECK(verdict.torn > 0);
-    }
-
-    TEST(TheModelCatchesASaveThatDoesNotSyncTheDirectory)
-    {
-        Recorded recorded = recordSave({{target, oldText}});
-        recorded.log = without(recorded.log, true);
-        const Verdict verdict = check(recorded);
-        report("without fsync of the directory", recorded, verdict);
-        CHECK_EQUAL(0, verdict.torn);
-        CHECK(verdict.lost > 0);
-    }
-
-    TEST(TheModelCatchesASaveThatWritesInPlace)
-    {
-        const CParameters newVersion = version(30, "new");
+        const Recorded save = record({{target, oldText}});
         const std::string text = newVersion.serialiseAsJSON() + "\n";
-        const Recorded recorded = record({{target, oldText}}, newVersion, [&](const std::string& path) {
+        const Recorded inPlace = record({{target, oldText}}, 0, [&](const std::string& path) {
             const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
-            const bool written = fd >= 0 &&
-                                 ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                                 ::fsync(fd) == 0;
-            ::close(fd);
-            return written;
+            const bool written =
+                ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+            return ::close(fd) == 0 && written;
         });
-        CHECK(recorded.saved);
-        const Verdict verdict = check(recorded);
-        report("writing in place", recorded, verdict);
-        CHECK(verdict.torn > 0);
+        CHECK(check("without fsync of the file", without(save, false)).torn > 0);
+        const Verdict verdict = check("without fsync of the directory", without(save, true));
+        CHECK(verdict.torn == 0 && verdict.lost > 0);
+        CHECK(inPlace.saved && check("writing in place", inPlace).torn > 0);
     }
 }

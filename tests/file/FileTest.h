@@ -5,8 +5,10 @@
 
 #include <CParameters.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -27,7 +29,7 @@ const int scale = 1;
 // A fresh directory under the working directory (the build tree, a real
 // disk), removed with everything in it at the end.
 struct Scratch {
-    Scratch() : dir(fs::absolute(fs::path("file-test-" + std::to_string(::getpid()) + "-" + std::to_string(next++))))
+    Scratch() : dir(fs::absolute("file-test-" + std::to_string(::getpid()) + "-" + std::to_string(next++)))
     {
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -35,35 +37,27 @@ struct Scratch {
     ~Scratch() { fs::remove_all(dir); }
     std::string path(const std::string& name) const { return (dir / name).string(); }
     fs::path dir;
-    static int next;
+    static inline int next = 0;
 };
 
 inline std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
-inline void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using Files = std::map<std::string, std::string>; // name -> content
 
-// Names a save uses for its temp files: "." + name + ".tmp-" + 12 characters.
-inline bool isTemp(const std::string& name)
-{
-    return name.size() > 17 && name[0] == '.' && name.compare(name.size() - 17, 5, ".tmp-") == 0;
-}
+inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-inline int countTemps(const fs::path& dir)
+// Temp files of a save are "." + name + ".tmp-" + 12 characters.
+inline long countTemps(const fs::path& dir)
 {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        count += isTemp(entry.path().filename().string());
-    }
-    return count;
+    return std::count_if(fs::directory_iterator(dir), fs::directory_iterator(), [](const fs::directory_entry& entry) {
+        const std::string name = entry.path().filename().string();
+        return name[0] == '.' && name.size() > 17 && name.compare(name.size() - 17, 5, ".tmp-") == 0;
+    });
 }
 
 // A container of entries "p<i>" holding tag and i, about 20 bytes each.

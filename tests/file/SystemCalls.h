@@ -9,6 +9,7 @@
 #define CPARAMETERS_TESTS_FILE_SYSTEMCALLS_H
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,7 @@ struct Operation {
     std::size_t offset;
 };
 
-class Session {
-public:
+struct Session {
     // Fails call number failAt (from 1; 0 fails none) with errno number, or
     // for a write with number 0 writes only half of it (a short write).
     explicit Session(long failAt = 0, int number = 0);
@@ -33,10 +33,14 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    long calls() const;             // made so far
-    std::string failedCall() const; // as the library names it in reasons, "" if none failed
-    bool failedOnDirectory() const; // the failed call was an fsync of a directory
-    std::vector<Operation> log() const;
+    const long failAt;
+    const int number;
+    long calls = 0; // made so far
+    // As the library names it in reasons ("fsync of the directory" for that
+    // one), "" if none failed.
+    std::string failed;
+    std::vector<Operation> log;
+    std::map<int, std::string> names; // descriptors of the save's directory ("") and files
 };
 
 } // namespace syscalls
