@@ -33,6 +33,7 @@ need_packages() {
 base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
+deb_packages=(mmdebstrap lintian util-linux)
 # Debian's npm only where there is none: it conflicts with other node installs.
 command -v npm >/dev/null || musl_packages+=(npm)
 # Absolute: mmdebstrap cannot resolve a relative target whose parent is missing.
@@ -180,6 +181,12 @@ footprint)
         -Wl,--version-script=bench/heap_peak.map bench/heap_peak.c -o build/musl/heap_peak.so
     qemu-arm -L build/sysroot-musl -E LD_PRELOAD="$PWD/build/musl/heap_peak.so" build/musl/src/CParameters/CParametersTest \
         2>&1 >/dev/null | sed -n 's/^heap peak: /musl test program peak heap (qemu-arm, heap_peak.so): /p'
+    ;;
+deb)
+    # The Debian packages built, linted and used in fresh Debian 12 chroots:
+    # see packaging/deb.sh.
+    need_packages "${deb_packages[@]}"
+    packaging/deb.sh
     ;;
 *)
     usage
