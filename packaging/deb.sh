@@ -88,7 +88,7 @@ EOS
 cp "$work"/build/src/*.deb "$work"/build/src/*.changes "$work"/build/src/*.buildinfo "$work/out/"
 
 step "lintian --pedantic"
-lintian --pedantic --info --display-experimental --fail-on error,warning "$work"/out/*.changes | tee "$work/lintian.txt"
+lintian --pedantic --display-info --display-experimental --fail-on error,warning "$work"/out/*.changes | tee "$work/lintian.txt"
 echo "lintian: $(grep -c '^[EW]:' "$work/lintian.txt" || true) errors and warnings, $(wc -l <"$work/lintian.txt") lines"
 
 step "2. library alone, subproject users, nocheck build: fresh chroot without UnitTest++"
@@ -99,13 +99,11 @@ apt-get update -q
 $apt_install g++ cmake make pkg-config libjsoncpp-dev
 ! dpkg -s libunittest++-dev >/dev/null 2>&1
 cd /src/cparameters
-cmake -S . -B /tmp/alone -DCPARAMETERS_BUILD_TESTS=OFF
+cmake -S . -B /tmp/alone -DCPARAMETERS_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build /tmp/alone -j2
-DESTDIR=/tmp/alone-root cmake --install /tmp/alone --prefix /usr
-test -e /tmp/alone-root/usr/include/CParameters/CParameters.h
-test -e /tmp/alone-root/usr/lib/*/pkgconfig/cparameters.pc
-test -e /tmp/alone-root/usr/lib/*/cmake/CParameters/CParametersConfig.cmake
-ls /tmp/alone-root/usr/lib/*/libCParameters.so.0
+DESTDIR=/tmp/alone-root cmake --install /tmp/alone
+ls /tmp/alone-root/usr/include/CParameters/CParameters.h /tmp/alone-root/usr/lib/*/pkgconfig/cparameters.pc \
+    /tmp/alone-root/usr/lib/*/cmake/CParameters/CParametersConfig.cmake /tmp/alone-root/usr/lib/*/libCParameters.so.0
 ! find /tmp/alone -name 'CParametersTest*' -type f | grep .
 for mode in subdirectory fetchcontent; do
     cmake -DMODE=\$mode -DWORK_DIR=/tmp/\$mode -DPROJECT_SOURCE=/src/cparameters \
