@@ -135,7 +135,8 @@ echo "pkg-config: $flags"
 case " $flags " in *" -L"*) echo "pkg-config prints a -L under /usr" >&2; exit 1 ;; esac
 g++ consumer.cpp legacy_include.cpp $flags -o pkgconfig-consumer
 ./pkgconfig-consumer
-ldd pkgconfig-consumer | grep -q '/usr/lib/.*/libCParameters.so.0'
+ldd pkgconfig-consumer >ldd.txt
+grep 'libCParameters\.so\.0 => /.*lib/' ldd.txt
 cparameters --version
 cparameters set /tmp/settings.json port 8080
 test "$(cparameters get /tmp/settings.json port)" = 8080
