@@ -1,7 +1,7 @@
 # Installs the library, its header under include/CParameters/, a CMake
 # package (CParameters::CParameters) and a pkg-config module (cparameters),
-# in two components: Runtime (the shared library and the cparameters tool)
-# and Development (header, link library, static archive, CMake package,
+# in two components: Runtime (the shared library; the cparameters tool and
+# its manual page add themselves to it) and Development (header, link library, static archive, CMake package,
 # pkg-config module). A static build installs only Development files.
 
 include(CMakePackageConfigHelpers)
@@ -37,8 +37,3 @@ configure_file(cmake/cparameters.pc.in cparameters.pc.in @ONLY)
 install(CODE "configure_file(\"${PROJECT_BINARY_DIR}/cparameters.pc.in\" \"${PROJECT_BINARY_DIR}/cparameters.pc\" @ONLY)"
         COMPONENT Development)
 install(FILES ${PROJECT_BINARY_DIR}/cparameters.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
-
-# The shell tool and its manual page, where the build has them.
-if(TARGET cparameters)
-  install(TARGETS cparameters RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
-endif()

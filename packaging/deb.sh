@@ -103,7 +103,8 @@ cmake -S . -B /tmp/alone -DCPARAMETERS_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/u
 cmake --build /tmp/alone -j2
 DESTDIR=/tmp/alone-root cmake --install /tmp/alone
 ls /tmp/alone-root/usr/include/CParameters/CParameters.h /tmp/alone-root/usr/lib/*/pkgconfig/cparameters.pc \
-    /tmp/alone-root/usr/lib/*/cmake/CParameters/CParametersConfig.cmake /tmp/alone-root/usr/lib/*/libCParameters.so.0
+    /tmp/alone-root/usr/lib/*/cmake/CParameters/CParametersConfig.cmake /tmp/alone-root/usr/lib/*/libCParameters.so.0 \
+    /tmp/alone-root/usr/bin/cparameters /tmp/alone-root/usr/share/man/man1/cparameters.1
 ! find /tmp/alone -name 'CParametersTest*' -type f | grep .
 for mode in subdirectory fetchcontent; do
     cmake -DMODE=\$mode -DWORK_DIR=/tmp/\$mode -DPROJECT_SOURCE=/src/cparameters \
