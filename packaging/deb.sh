@@ -8,8 +8,9 @@
 #      library-only configure, build and install, add_subdirectory and
 #      FetchContent users, then the nocheck build (DEB_BUILD_PROFILES and
 #      DEB_BUILD_OPTIONS nocheck) without libunittest++-dev;
-#   3. installed: the packages of step 1 installed; a user's program built
-#      with find_package(CParameters) and with pkg-config, and run; the tool.
+#   3. installed: the packages of step 1 installed; the autopkgtest
+#      debian/tests/consumer builds a user's program with
+#      find_package(CParameters) and with pkg-config, runs it, and the tool.
 # Run as root on Debian (mmdebstrap and chroot need it). Work and results in
 # build/deb/ (the packages in build/deb/out/). Each step prints its time.
 #   CPARAMETERS_DEB_MIRROR   the Debian mirror (default: this machine's first)
@@ -119,29 +120,16 @@ runuser -u builder -- env HOME=/home/builder DEB_BUILD_PROFILES=nocheck DEB_BUIL
     dpkg-buildpackage -us -uc -b
 EOS
 
-step "3. the packages installed in a fresh chroot: a user's program and the tool"
+step "3. the packages installed in a fresh chroot: a user's program and the tool (debian/tests/consumer)"
 new_root installed
-mkdir -p "$work/installed/tmp/debs" "$work/installed/tmp/consumer"
+copy_source installed
+mkdir -p "$work/installed/tmp/debs"
 cp "$work"/out/*.deb "$work/installed/tmp/debs/"
-cp tests/consumer/CMakeLists.txt tests/consumer/*.cpp "$work/installed/tmp/consumer/"
 in_root installed <<'EOS'
 apt-get update -q
 apt-get install -y -q --no-install-recommends g++ make cmake pkg-config /tmp/debs/*.deb
-cd /tmp/consumer
-cmake -S . -B cmake-build
-cmake --build cmake-build
-./cmake-build/consumer
-flags=$(pkg-config --cflags --libs cparameters)
-echo "pkg-config: $flags"
-case " $flags " in *" -L"*) echo "pkg-config prints a -L under /usr" >&2; exit 1 ;; esac
-g++ consumer.cpp legacy_include.cpp $flags -o pkgconfig-consumer
-./pkgconfig-consumer
-ldd pkgconfig-consumer >ldd.txt
-grep 'libCParameters\.so\.0 => /.*lib/' ldd.txt
-cparameters --version
-cparameters set /tmp/settings.json port 8080
-test "$(cparameters get /tmp/settings.json port)" = 8080
-test -e /usr/share/man/man1/cparameters.1.gz
+cd /src/cparameters
+AUTOPKGTEST_TMP=$(mktemp -d) debian/tests/consumer
 EOS
 step
 echo "deb: packages in build/deb/out: $(cd "$work/out" && echo *.deb)"
