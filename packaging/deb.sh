@@ -14,11 +14,18 @@
 # Run as root on Debian (mmdebstrap and chroot need it). Work and results in
 # build/deb/ (the packages in build/deb/out/). Each step prints its time.
 #   CPARAMETERS_DEB_MIRROR   the Debian mirror (default: this machine's first)
+#   CPARAMETERS_DEB_ARCH     the Debian architecture to build for, one this
+#                            machine runs natively (default: its own; i386 on
+#                            amd64 runs with a 32-bit personality, as Debian's
+#                            build daemons do)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 work=$top/build/deb
 suite=bookworm
+arch=${CPARAMETERS_DEB_ARCH:-$(dpkg --print-architecture)}
+personality=()
+[ "$arch" != i386 ] || personality=(linux32)
 
 mirror=${CPARAMETERS_DEB_MIRROR:-}
 if [ -z "$mirror" ]; then
@@ -55,8 +62,9 @@ in_root() {
         mount -t proc proc "$root/proc"
         mount --rbind /dev "$root/dev"
         mount --bind "$2" "$root/var/cache/apt/archives"
-        exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 \
-            DEBIAN_FRONTEND=noninteractive /bin/bash -euxo pipefail /tmp/step.sh' sh "$root" "$work/archives" </dev/null
+        shift 2
+        exec "$@" chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 \
+            DEBIAN_FRONTEND=noninteractive /bin/bash -euxo pipefail /tmp/step.sh' sh "$root" "$work/archives" "${personality[@]}" </dev/null
 }
 
 # The source tree, as committed or not, without build trees or Git's data.
@@ -71,8 +79,8 @@ rm -rf "${work:?}"
 mkdir -p "$work/out" "$work/archives/partial"
 run_start=$(date +%s)
 
-step "base tarball (mmdebstrap $suite from $mirror)"
-mmdebstrap --quiet --variant=apt "$suite" "$work/base.tar" "$mirror"
+step "base tarball (mmdebstrap $suite $arch from $mirror)"
+mmdebstrap --quiet --variant=apt --architectures="$arch" "$suite" "$work/base.tar" "$mirror"
 
 step "1. package build with the tests, in a fresh chroot"
 new_root build
