@@ -33,7 +33,7 @@ need_packages() {
 base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
-deb_packages=(mmdebstrap lintian util-linux)
+deb_packages=(mmdebstrap lintian util-linux arch-test)
 # Debian's npm only where there is none: it conflicts with other node installs.
 command -v npm >/dev/null || musl_packages+=(npm)
 # Absolute: mmdebstrap cannot resolve a relative target whose parent is missing.
