@@ -29,7 +29,7 @@ if(MODE STREQUAL "build-install")
       "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_BUILD_TYPE=${BUILD_TYPE}" -DBUILD_SHARED_LIBS=${SHARED}
       "-DCMAKE_INSTALL_LIBDIR=${LIBDIR}"
       -DCPARAMETERS_BUILD_TESTS=OFF ${CROSS_ARGS})
-  run(${CMAKE_COMMAND} --build "${BUILD_DIR}" --target CParameters)
+  run(${CMAKE_COMMAND} --build "${BUILD_DIR}")
   set(MODE install)
 endif()
 if(MODE STREQUAL "install")
