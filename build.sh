@@ -21,6 +21,7 @@ fuzz_packages=(clang libclang-rt-14-dev)
 bench_packages=(libbenchmark-dev nlohmann-json3-dev valgrind jq)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
+deb_packages=(mmdebstrap lintian util-linux arch-test)
 # Debian's npm only where there is none: it conflicts with other node installs.
 command -v npm >/dev/null || musl_packages+=(npm)
 
@@ -93,6 +94,12 @@ footprint)
         build $preset
     done
     exec bench/footprint.sh build
+    ;;
+deb)
+    # The Debian packages built, linted and used in fresh Debian 12 chroots:
+    # see packaging/deb.sh.
+    need_packages "${deb_packages[@]}"
+    packaging/deb.sh
     ;;
 *)
     usage
