@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and checks CParameters: each subcommand installs what it needs (as
 # root on Debian, with apt-get), builds its CMake preset and runs it. The
 # subcommands are listed in README.md.
@@ -7,7 +8,7 @@ cd "$(dirname "$0")"
 . scripts/debian.sh
 
 usage() {
-    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|musl|footprint|bench [default-malloc]" >&2
+    echo "usage: ./build.sh run|test|sanitize|fuzz [seconds]|armhf|musl|footprint|bench [default-malloc]|deb" >&2
     exit 2
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each container operation beside the code an ordinary user would write
 // without it: plain jsoncpp (builders, operator[], isMember, iteration), or
 // nlohmann::json for the JSON text forms and the delimited round trip; and

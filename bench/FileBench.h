@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floors of saveJSONFile and loadJSONFile: the least a program can do
 // to write its text durably and to read it back, without their guarantees.
 #ifndef CPARAMETERS_BENCH_FILEBENCH_H

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # `cparameters get FILE NAME` against `jq -r .NAME FILE` on the same file,
 # process start included: rounds alternating a batch of runs of each, so that
 # both see the same machine load; prints the mean time per run and the ratio,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The footprint table of README.md beside it: stripped sizes of the armhf and
 # musl builds; the native test program's peak heap (valgrind massif) and peak
 # resident memory (GNU time); the musl test program's peak heap under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Counts the bytes a program has asked the heap for and not given back, and
  * writes the highest count to standard error when the program ends: the
  * figure valgrind's massif reports as the peak of mem_heap_B, for targets

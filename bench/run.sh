@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Prints the benchmark table of a Release build of the benchmarks (preset
 # bench): median times (Google Benchmark) and instruction counts (callgrind,
 # the steady figure on a shared machine). By default with malloc settings

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the library, its header under include/CParameters/, a CMake
 # package (CParameters::CParameters) and a pkg-config module (cparameters),
 # in two components: Runtime (the shared library; the cparameters tool and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Properties that the fuzz targets check on every input.
 #ifndef CPARAMETERS_FUZZ_CHECKS_H
 #define CPARAMETERS_FUZZ_CHECKS_H

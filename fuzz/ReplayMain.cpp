@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over files, or every file of folders, without libFuzzer,
 // so that the committed corpus is an ordinary test of any build.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // deSerialise with separators taken from the input: the first byte gives
 // their lengths (one or two bytes each), the separators follow, then the text.
 

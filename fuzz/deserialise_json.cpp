@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // deSerialiseAsJSON on any text. Where nlohmann::json is at hand it serves as
 // an independent strict parser: it must agree on every verdict but for the
 // documented differences, and on every value read.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs each fuzz target of a libFuzzer build (preset fuzz) for the given
 # seconds, from the committed seeds plus what earlier runs in that build
 # found; a fault stops the run with its report. ./build.sh fuzz builds and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by build.sh and the toolchain scripts: installing Debian packages,
 # finding the Debian archive this machine uses, and retrying downloads.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs each library operation that allocates with its k-th allocation
 // failing, for k = 1, 2, ... until it completes: every failure must reach the
 // caller as std::bad_alloc and leave the container exactly as it was; a

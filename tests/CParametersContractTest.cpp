@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The container's operations, grouped by operation; its two text forms have
 // test programs of their own (DelimitedTextTest, JsonTextTest).
 

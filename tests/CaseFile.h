@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Case files of the project's tests (tests/cases/): one case a line, its
 // fields separated by tabs, %HH standing for the byte HH in any field (for
 // bytes below 0x20, from 0x7F, and % itself). Lines starting with # are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The delimited text form: what serialise writes, what deSerialise reads
 // (tests/cases/delimited.txt, case by case, with the fault it names), and
 // the round trip that the header promises. Every rejected text must leave

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A malloc that fails once on demand, preloaded under the allocation-failure
 // test so that every malloc of the process can fail, jsoncpp's own included,
 // on any C library (natively LD_PRELOAD, under qemu-arm QEMU_SET_ENV). The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON text form: what deSerialiseAsJSON accepts and how it reads it
 // (tests/cases/json.txt, case by case, nesting included, with the fault it
 // names), what serialiseAsJSON writes, and that neither depends on the

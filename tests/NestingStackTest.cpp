@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures the stack that the deepest accepted JSON text costs in every
 // operation that walks a value recursively, on a thread with a 128 KiB
 // stack: musl's default thread stack, which a musl build (CPARAMETERS_MUSL)

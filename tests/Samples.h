@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Containers and texts that several test programs start from.
 #ifndef CPARAMETERS_TESTS_SAMPLES_H
 #define CPARAMETERS_TESTS_SAMPLES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main of every UnitTest++ test program in tests/. Without arguments it
 // runs every test; with arguments only the suites and tests they name, each
 // as Suite or Suite/Test:

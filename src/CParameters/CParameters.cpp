@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CParameters.h"
 
 #include <algorithm>

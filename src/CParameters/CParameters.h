@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CPARAMETERS_CPARAMETERS_H
 #define CPARAMETERS_CPARAMETERS_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The container's console test program: eight tests, run once in the order
 // they are registered. Their output and failure messages are read by people
 // and by the project's golden-output tests, so every banner, value line and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saving the container to a file and loading it back.
 //
 // A save never writes into the file it replaces. It writes the whole text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "JsonReader.h"
 
 #include <charconv>

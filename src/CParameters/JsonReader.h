@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The container's JSON reader: strict RFC 8259, straight into Json::Value.
 // Internal to the library.
 #ifndef CPARAMETERS_JSONREADER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which bytes a JSON string holds as they are, and a fast scan for the first
 // one that it does not: '"', '\' and the control characters below 0x20. The
 // reader stops there to end the string or read an escape, the writer to

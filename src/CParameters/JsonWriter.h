@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The container's JSON writer: compact text straight from Json::Value.
 // Internal to the library.
 #ifndef CPARAMETERS_JSONWRITER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The jsoncpp calls the library makes in more than one place, each written
 // once: names and strings as views, look-up by name, what jsoncpp can hold,
 // and an integer read as the nearest double. Internal to the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cparameters: a parameter file from the shell. Every command loads FILE
 // whole; the changing ones (set, remove, import) save it in one atomic save
 // while they hold an exclusive lock on FILE.lock, so that concurrent changes

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless the library's defined dynamic symbols are exactly those listed.
 #   -DNM=<nm> -DLIBRARY=<libCParameters.so.0> -DEXPECTED=<list, one symbol a line, sorted>
 #   -DUPDATE=ON   writes the list from the library instead

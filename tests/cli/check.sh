@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # check: silent for good files; FILE:LINE:COLUMN: reason for each bad one;
 # a file that cannot be read is a system error.
 . "$(dirname "$0")/lib.sh"

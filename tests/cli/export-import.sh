@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # export and import, JSON and delimited: what export writes, import reads
 # back; a rejected text writes nothing and says where it went wrong.
 . "$(dirname "$0")/lib.sh"

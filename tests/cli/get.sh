@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # get: a string as its text, anything else as compact JSON; defaults; a
 # missing file is an empty store; a bad file is reported, never half-read.
 . "$(dirname "$0")/lib.sh"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bash install.sh CMAKE BUILD PREFIX BINDIR MANDIR LIBRARY_DIR [EMULATOR...]:
 # installs the Runtime component of BUILD into PREFIX and runs the installed
 # tool against the built library.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the tool's test scripts, which CTest runs as
 #   bash SCRIPT PROGRAM [EMULATOR...]
 # so that a cross build runs the tool under its emulator. Each script works in

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # list: "name = value" lines in name order, values as the file holds them;
 # results that cannot be written are a system error.
 . "$(dirname "$0")/lib.sh"

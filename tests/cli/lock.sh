@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Concurrent changes: 50 sets started at once, each with its own name, all
 # land; readers beside them always read a whole file and never wait for the
 # lock.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # remove: one save; each absent name said once on standard error.
 . "$(dirname "$0")/lib.sh"
 

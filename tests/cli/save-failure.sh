@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A save that fails leaves FILE as it was, no temp file behind, and says
 # why (exit status 3). As root permission bits do not stop a write, so the
 # failure here is a file size limit (RLIMIT_FSIZE) of 0, as on a full disk:

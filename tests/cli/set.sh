@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # set: every pair in one save, creating the file; --json values keep their
 # type; a rejected value writes nothing.
 . "$(dirname "$0")/lib.sh"

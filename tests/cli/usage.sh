@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # --help, --version and usage errors: status 2, the usage on standard error,
 # nothing on standard output and no file touched.
 . "$(dirname "$0")/lib.sh"

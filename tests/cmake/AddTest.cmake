@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cparameters_add_test(<Name> LABEL <label> [LIBRARIES <library>...] [MEMCHECK])
 #
 # Builds <Name>.cpp of the calling folder, a UnitTest++ test of the library,

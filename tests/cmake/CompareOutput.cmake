@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs a program and compares what it prints with an expected file.
 #
 #   -DPROGRAM=<path>          the program to run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One faulty inline operation of the header, chosen by its CPARAMETERS_FAULT_*
 // macro. The header is read under another class name, and a class of the
 // real name derived from it declares the one operation again; its definition

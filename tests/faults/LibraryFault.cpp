@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One faulty library operation, chosen by its CPARAMETERS_FAULT_* macro. The
 // fault-detection tests preload this object over the real library, so the
 // test program calls this operation and the library's for all the others.

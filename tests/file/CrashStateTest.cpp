@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Power cuts during a save, checked the way crash-consistency studies check
 // storage code (ALICE, OSDI 2014; CrashMonkey, OSDI 2018; SQLite's crash
 // tests): record the file-system operations of a real save, build every

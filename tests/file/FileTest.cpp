@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // saveJSONFile and loadJSONFile from the outside: what they promise, every
 // system call of theirs failing in turn, saves killed midway, and several
 // writers and readers at once. The power-cut states are in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the file tests share: a scratch directory, the versions they save,
 // and looks at a directory that go around the library.
 #ifndef CPARAMETERS_TESTS_FILE_FILETEST_H

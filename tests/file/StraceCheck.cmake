@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails system calls of a save with strace's fault injection, which needs no
 # wrappers in the program: the save must report the call, keep the old file
 # and leave no temp. -DSTRACE -DPROGRAM -DDIR -DINJECT (strace's

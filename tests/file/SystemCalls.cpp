@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // See SystemCalls.h. Each wrapper has the C library's own prototype, so that
 // the compiler gives it the same symbol the library links against.
 #include "SystemCalls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wrappers around the C library calls that saveJSONFile and loadJSONFile
 // make, linked into the test program so that they take the library's calls
 // (a program's own definitions come before the C library's for every shared

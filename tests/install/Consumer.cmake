@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs a build of the library into a fresh tree, then builds and runs a
 # consumer program against that tree.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 32-bit ARM (hard float, glibc) with Debian's
 # crossbuild-essential-armhf against an armhf Debian tree, tests run under
 # qemu-user. ./build.sh armhf makes the tree and passes it in.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Unpacks the armhf Debian tree that arm-linux-gnueabihf.cmake builds against
 # into <folder>: the C and C++ libraries, jsoncpp and UnitTest++, only
 # unpacked, nothing configured. It comes from this machine's own Debian

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The target build: 32-bit ARM (hard float) with the musl C library, using
 # the user's own arm-linux-musleabihf toolchain.
 #

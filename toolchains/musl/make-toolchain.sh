@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes an arm-linux-musleabihf C and C++ toolchain and a target tree holding
 # jsoncpp and UnitTest++, for arm-linux-musleabihf.cmake beside it, from Debian's
 # archive and the npm registry only (Debian ships no musl C++ cross compiler):

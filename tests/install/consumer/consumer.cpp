@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Uses the installed header and library the way a user's program would:
 // reads settings, and says where a text with a deliberate fault went wrong.
 #include <CParameters/CParameters.h>
