@@ -109,7 +109,7 @@ $apt_install g++ cmake make pkg-config libjsoncpp-dev
 ! dpkg -s libunittest++-dev >/dev/null 2>&1
 cd /src/cparameters
 cmake -S . -B /tmp/alone -DCPARAMETERS_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr
-cmake --build /tmp/alone -j2
+cmake --build /tmp/alone -j$(nproc)
 DESTDIR=/tmp/alone-root cmake --install /tmp/alone
 ls /tmp/alone-root/usr/include/CParameters/CParameters.h /tmp/alone-root/usr/lib/*/pkgconfig/cparameters.pc \
     /tmp/alone-root/usr/lib/*/cmake/CParameters/CParametersConfig.cmake /tmp/alone-root/usr/lib/*/libCParameters.so.0 \
@@ -117,14 +117,14 @@ ls /tmp/alone-root/usr/include/CParameters/CParameters.h /tmp/alone-root/usr/lib
 ! find /tmp/alone -name 'CParametersTest*' -type f | grep .
 for mode in subdirectory fetchcontent; do
     cmake -DMODE=\$mode -DWORK_DIR=/tmp/\$mode -DPROJECT_SOURCE=/src/cparameters \
-        -DSOURCE_DIR=/src/cparameters/tests/consumer -DCXX=/usr/bin/g++ -P tests/cmake/Subproject.cmake
+        -DSOURCE_DIR=/src/cparameters/tests/install/consumer -DCXX=/usr/bin/g++ -P tests/install/Subproject.cmake
 done
 $apt_install build-essential
 apt-get build-dep -y -q --no-install-recommends -P nocheck /src/cparameters
 ! dpkg -s libunittest++-dev >/dev/null 2>&1
 useradd --create-home builder
 chown -R builder: /src
-runuser -u builder -- env HOME=/home/builder DEB_BUILD_PROFILES=nocheck DEB_BUILD_OPTIONS="nocheck parallel=2" \\
+runuser -u builder -- env HOME=/home/builder DEB_BUILD_PROFILES=nocheck DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \\
     dpkg-buildpackage -us -uc -b
 EOS
 
