@@ -92,7 +92,7 @@ apt-get build-dep -y -q --no-install-recommends /src/cparameters
 useradd --create-home builder
 chown -R builder: /src
 cd /src/cparameters
-runuser -u builder -- env HOME=/home/builder DEB_BUILD_OPTIONS=parallel=2 dpkg-buildpackage -us -uc -b
+runuser -u builder -- env HOME=/home/builder DEB_BUILD_OPTIONS=parallel=$(nproc) dpkg-buildpackage -us -uc -b
 EOS
 cp "$work"/build/src/*.deb "$work"/build/src/*.changes "$work"/build/src/*.buildinfo "$work/out/"
 
