@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ErrorRecord.h"
 #include "JsonReader.h"
 #include "JsonWriter.h"
 #include "JsoncppAdapters.h"
@@ -139,42 +140,18 @@ bool checkEntries(std::string_view text, const std::string& nameValueSeparator, 
     });
 }
 
-// Whether member lies within the record as its caller knows it: a program
-// built against an older header passes a shorter record.
-template <typename Member> bool reaches(const CParameters::TextError& error, const Member& member)
-{
-    const char* const record = reinterpret_cast<const char*>(&error);
-    return static_cast<std::size_t>(reinterpret_cast<const char*>(&member + 1) - record) <= error.size;
-}
-
 // Fills the caller's record from a rejection of text, or clears it when
-// there is none, writing only the members within error.size.
+// there is none.
 void report(const cparameters::Rejection& rejection, std::string_view text, CParameters::TextError& error)
 {
-    std::size_t offset = 0;
-    std::size_t line = 0;
-    std::size_t column = 0;
-    if (!rejection.reason.empty() && rejection.offset != std::string_view::npos) {
-        const std::string_view before = text.substr(0, rejection.offset);
-        offset = rejection.offset;
-        line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-        column = rejection.offset - (before.rfind('\n') + 1) + 1; // npos + 1 is 0
+    if (rejection.reason.empty() || rejection.offset == std::string_view::npos) {
+        cparameters::setRecord(error, 0, 0, 0, rejection.reason, 0);
+        return;
     }
-    if (reaches(error, error.offset)) {
-        error.offset = offset;
-    }
-    if (reaches(error, error.line)) {
-        error.line = line;
-    }
-    if (reaches(error, error.column)) {
-        error.column = column;
-    }
-    if (reaches(error, error.reason)) {
-        error.reason = rejection.reason;
-    }
-    if (reaches(error, error.systemError)) {
-        error.systemError = 0;
-    }
+    const std::string_view before = text.substr(0, rejection.offset);
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t column = rejection.offset - (before.rfind('\n') + 1) + 1; // npos + 1 is 0
+    cparameters::setRecord(error, rejection.offset, line, column, rejection.reason, 0);
 }
 
 // Reads the integer under a name as getParamAsInt() describes, for int or

@@ -10,6 +10,7 @@
 // later save removes the temp files whose lock nobody holds, which are those
 // of saves that were killed, and never one of a save still running.
 #include "CParameters.h"
+#include "ErrorRecord.h"
 
 #include <cerrno>
 #include <climits>
@@ -27,23 +28,10 @@ namespace {
 
 using TextError = CParameters::TextError;
 
-// Records from programs built against 0.2 end before systemError.
-void setSystemError(TextError& error, int number)
-{
-    const char* const record = reinterpret_cast<const char*>(&error);
-    const char* const end = reinterpret_cast<const char*>(&error.systemError + 1);
-    if (static_cast<std::size_t>(end - record) <= error.size) {
-        error.systemError = number;
-    }
-}
-
+// A failure at no place in a text: the reason names the call.
 void setReason(TextError& error, std::string reason, int number)
 {
-    error.offset = 0;
-    error.line = 0;
-    error.column = 0;
-    error.reason = std::move(reason);
-    setSystemError(error, number);
+    cparameters::setRecord(error, 0, 0, 0, std::move(reason), number);
 }
 
 // "rename: No space left on device"; always false.
@@ -366,7 +354,5 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    const bool read = deSerialiseAsJSON(text, error);
-    setSystemError(error, 0);
-    return read;
+    return deSerialiseAsJSON(text, error);
 }

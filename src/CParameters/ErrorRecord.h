@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// Filling the caller's CParameters::TextError. A program built against an
+// older header passes a shorter record (its size says how long), so only
+// the members that lie within it are written. Internal to the library.
+#ifndef CPARAMETERS_ERRORRECORD_H
+#define CPARAMETERS_ERRORRECORD_H
+
+#include "CParameters.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+namespace cparameters {
+
+// Whether member lies within the record as its caller knows it.
+template <typename Member> bool reaches(const CParameters::TextError& error, const Member& member)
+{
+    const char* const record = reinterpret_cast<const char*>(&error);
+    return static_cast<std::size_t>(reinterpret_cast<const char*>(&member + 1) - record) <= error.size;
+}
+
+// Sets every member the record reaches: where (all 0 for faults at no place
+// in a text), why (empty on success), and the system's error number (0 but
+// for a failed system call).
+inline void setRecord(CParameters::TextError& error, std::size_t offset, std::size_t line, std::size_t column,
+                      std::string reason, int systemError)
+{
+    if (reaches(error, error.offset)) {
+        error.offset = offset;
+    }
+    if (reaches(error, error.line)) {
+        error.line = line;
+    }
+    if (reaches(error, error.column)) {
+        error.column = column;
+    }
+    if (reaches(error, error.reason)) {
+        error.reason = std::move(reason);
+    }
+    if (reaches(error, error.systemError)) {
+        error.systemError = systemError;
+    }
+}
+
+} // namespace cparameters
+
+#endif
