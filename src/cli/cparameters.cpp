@@ -266,9 +266,10 @@ int get(const std::vector<std::string>& args)
     if (const int status = load(store, args[0], true)) {
         return status;
     }
-    const Json::Value::const_iterator entry = store.find(args[1]);
-    if (entry != store.end()) {
-        std::cout << valueText(*entry) << '\n';
+    // exists() and getParam() look the name up in logarithmic time, where
+    // find() walks the entries to give an iterator.
+    if (store.exists(args[1])) {
+        std::cout << valueText(store.getParam(args[1])) << '\n';
     } else if (args.size() == 3) {
         std::cout << args[2] << '\n';
     } else {
