@@ -15,13 +15,7 @@
 #   -DCROSS_ARGS                 cross builds: the toolchain file and its variables
 #   -DREADELF                    where set: checks which libraries the consumer needs
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${output}")
-  endif()
-  set(output "${output}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
 set(tree "${SYSROOT}${PREFIX}")
 if(MODE STREQUAL "build-install")

@@ -14,13 +14,7 @@
 #   -DMODE, -DWORK_DIR, -DPROJECT_SOURCE (the checkout), -DSOURCE_DIR (tests/install/consumer)
 #   -DCXX, -DCXX_FLAGS, -DLINK_FLAGS, -DCROSS_ARGS, -DEMULATOR   as the main build has them
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${output}")
-  endif()
-  set(output "${output}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
 # The cache entries' names of a configured build folder.
 function(cache_names dir out)
