@@ -80,7 +80,7 @@ Session::~Session() { current = nullptr; }
 
 // A call that counts and may fail, then records what it did when it
 // succeeded: (result type, name, name in reasons, name exported, parameters,
-// arguments, exception specification, recording).
+// arguments, throw list, recording).
 #define WRAP(Result, name, call, exported, parameters, arguments, throws, recording)                                   \
     Result name parameters throws                                                                                      \
     {                                                                                                                  \
