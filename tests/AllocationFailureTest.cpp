@@ -8,9 +8,13 @@
 
 #include <UnitTest++/UnitTest++.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <new>
 #include <streambuf>
 #include <string>
@@ -23,11 +27,10 @@ namespace {
 
 long newsLeft = -1; // operator new calls that succeed before one fails; -1: none fails
 
-// Makes the allocation after the next k fail, or none for -1: malloc's when
+// The count of allocations that succeed before one fails: malloc's when
 // FailingMalloc is preloaded (operator new calls it), else operator new's.
 long* const mallocsLeft = static_cast<long*>(dlsym(RTLD_DEFAULT, "cparameters_mallocs_left"));
-
-void failAfter(long k) { *(mallocsLeft != nullptr ? mallocsLeft : &newsLeft) = k; }
+long& allocationsLeft = mallocsLeft != nullptr ? *mallocsLeft : newsLeft;
 
 // Standard output caught in memory allocated beforehand, so that writing to
 // it allocates nothing.
@@ -67,39 +70,61 @@ void fill(CParameters& parameters)
     object["list"].append(2.5);
     object["n"] = Json::Value::UInt64(1) << 63;
     parameters.setParam("object", object);
+    parameters.setParam("zz", std::string(300, 'z').c_str()); // a longer last line to print
 }
 
-// Runs operation with the k-th allocation failing, k = 1, 2, ..., on a fresh
-// filled container each time, and checks that each failure changed nothing;
-// then checks the container that the operation went through with. Says how
-// many failures it saw.
-int failEachAllocation(const std::function<void(CParameters&)>& operation,
-                       const std::function<void(const CParameters&)>& checkResult)
+using Operation = std::function<std::string(CParameters&)>;
+
+// What operation gives on a filled container: the text it returns and
+// prints, then the container and world() as they are afterwards.
+std::string outcome(const Operation& operation, const std::function<std::string()>& world)
 {
-    for (int k = 0;; ++k) {
+    CParameters parameters;
+    fill(parameters);
+    CaughtOutput output;
+    const std::string text = operation(parameters);
+    return text + output.text() + parameters.serialiseAsJSON() + world();
+}
+
+// Runs operation on a fresh filled container with its k-th allocation
+// failing, k = 0, 1, ..., until no allocation fails: each failure that
+// reaches the caller must be std::bad_alloc, having printed nothing and left
+// the container and world() (what the operation does outside the container)
+// as they were; a run that completes, whether a failure was absorbed on the
+// way (the C library's, say) or none happened, must give what a run without
+// failures gives. Says how many failures reached the caller.
+int failEachAllocation(
+    const Operation& operation, const std::function<std::string()>& world = [] { return ""; })
+{
+    const std::string expected = outcome(operation, world);
+    int thrown = 0;
+    for (long k = 0;; ++k) {
         CParameters parameters;
         fill(parameters);
-        const std::string before = parameters.serialiseAsJSON();
-        failAfter(k);
+        const std::string before = parameters.serialiseAsJSON() + world();
+        CaughtOutput output;
+        std::string text;
+        allocationsLeft = k;
         try {
-            operation(parameters);
+            text = operation(parameters);
         } catch (const std::bad_alloc&) {
-            failAfter(-1);
-            CHECK_EQUAL(before, parameters.serialiseAsJSON());
+            allocationsLeft = -1;
+            ++thrown;
+            CHECK_EQUAL(before, output.text() + parameters.serialiseAsJSON() + world());
             continue;
         } catch (...) {
-            failAfter(-1);
+            allocationsLeft = -1;
             CHECK(!"an exception other than std::bad_alloc");
+            return thrown;
         }
-        failAfter(-1);
-        checkResult(parameters);
-        return k;
+        const bool failed = allocationsLeft < 0;
+        allocationsLeft = -1;
+        CHECK_EQUAL(expected, text + output.text() + parameters.serialiseAsJSON() + world());
+        if (!failed) {
+            return thrown;
+        }
     }
 }
-
-const char* const merged =
-    "{\"name\":\"a value long enough to live on the heap\",\"new\":{\"a\":[1,\"two\"]},"
-    "\"object\":{\"list\":[\"x\",2.5],\"n\":9223372036854775808},\"shared\":\"new text\",\"z\":\"last\"}";
 
 } // namespace
 
@@ -109,77 +134,25 @@ SUITE(AllocationFailure)
     TEST(MallocFailsTooWhereTheTestIsSetUpSo) { CHECK(mallocsLeft != nullptr); }
 #endif
 
-    TEST(PrintWritesAllOrNothing)
-    {
-        const auto fillLonger = [](CParameters& parameters) {
-            fill(parameters);
-            parameters.setParam("zz", std::string(300, 'z').c_str()); // a longer last line
-        };
-        CParameters reference;
-        fillLonger(reference);
-        std::string whole;
-        {
-            CaughtOutput output;
-            reference.print();
-            whole = output.text();
-        }
-        int failures = 0;
-        for (long k = 0;; ++k) {
-            CParameters parameters;
-            fillLonger(parameters);
-            std::string written;
-            bool threw = false;
-            {
-                CaughtOutput output;
-                failAfter(k);
-                try {
-                    parameters.print();
-                } catch (const std::bad_alloc&) {
-                    threw = true;
-                }
-                failAfter(-1);
-                written = output.text();
-            }
-            if (!threw) {
-                CHECK_EQUAL(whole, written);
-                break;
-            }
-            ++failures;
-            CHECK_EQUAL("", written);
-        }
-        CHECK(failures > 0);
-    }
-
     TEST(WritersGiveTheWholeTextOrThrow)
     {
-        CParameters reference;
-        fill(reference);
-        const std::string json = reference.serialiseAsJSON();
-        const std::string delimited = reference.serialise("=", ";");
-        std::string text;
-        const auto sameText = [&](const std::string& expected) {
-            return [&](const CParameters&) { CHECK_EQUAL(expected, text); };
-        };
-        CHECK(failEachAllocation([&](CParameters& parameters) { text = parameters.serialiseAsJSON(); },
-                                 sameText(json)) > 0);
-        CHECK(failEachAllocation([&](CParameters& parameters) { text = parameters.serialise("=", ";"); },
-                                 sameText(delimited)) > 0);
+        CHECK(failEachAllocation([](CParameters& parameters) { return parameters.serialiseAsJSON(); }) > 0);
+        CHECK(failEachAllocation([](CParameters& parameters) { return parameters.serialise("=", ";"); }) > 0);
+        CHECK(failEachAllocation([](CParameters& parameters) {
+                  parameters.print();
+                  return std::string();
+              }) > 0);
     }
 
     TEST(ReadersApplyWholeOrNotAtAll)
     {
-        const char* const json = "{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":\"last\"}";
-        CHECK(failEachAllocation(
-                  [&](CParameters& parameters) { parameters.deSerialiseAsJSON(json); },
-                  [](const CParameters& parameters) { CHECK_EQUAL(merged, parameters.serialiseAsJSON()); }) > 0);
-        CHECK(failEachAllocation(
-                  [](CParameters& parameters) { parameters.deSerialise("shared=new text;extra=1;more=2", "=", ";"); },
-                  [](const CParameters& parameters) {
-                      CHECK_EQUAL(
-                          "{\"extra\":\"1\",\"more\":\"2\",\"name\":\"a value long enough to live on the heap\","
-                          "\"object\":{\"list\":[\"x\",2.5],\"n\":9223372036854775808},\"shared\":\"new text\"}",
-                          parameters.serialiseAsJSON());
-                  }) > 0);
+        CHECK(failEachAllocation([](CParameters& parameters) {
+                  return std::to_string(parameters.deSerialiseAsJSON(
+                      "{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":\"last\"}"));
+              }) > 0);
+        CHECK(failEachAllocation([](CParameters& parameters) {
+                  return std::to_string(parameters.deSerialise("shared=new text;extra=1;more=2", "=", ";"));
+              }) > 0);
     }
 
     TEST(AppendAppliesWholeOrNotAtAll)
@@ -191,8 +164,32 @@ SUITE(AllocationFailure)
         value["a"].append("two");
         other.setParam("new", value);
         other.setParam("z", "last"); // copied after "shared" has been replaced
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  parameters.append(other);
+                  return std::string();
+              }) > 0);
+    }
+
+    // A save that throws leaves the file as it was and no temp file behind.
+    TEST(FilesAreSavedAndLoadedWholeOrNotAtAll)
+    {
+        const std::string path = "AllocationFailureTest.json"; // in the build tree
+        CParameters saved;
+        saved.setParam("shared", "from the file");
+        CHECK(saved.saveJSONFile(path));
+        const auto files = [] {
+            std::string names;
+            for (const auto& entry : std::filesystem::directory_iterator(".")) {
+                const std::string name = entry.path().filename().string();
+                names += name.find("AllocationFailureTest.json") != std::string::npos ? name + " " : "";
+            }
+            std::ifstream file("AllocationFailureTest.json");
+            return names + std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        };
         CHECK(failEachAllocation(
-                  [&](CParameters& parameters) { parameters.append(other); },
-                  [&](const CParameters& parameters) { CHECK_EQUAL(merged, parameters.serialiseAsJSON()); }) > 0);
+                  [&](CParameters& parameters) { return std::to_string(parameters.loadJSONFile(path)); }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) { return std::to_string(parameters.saveJSONFile(path)); },
+                                 files) > 0);
+        std::remove(path.c_str());
     }
 }

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -171,7 +172,7 @@ struct Temp {
                 }
                 return fail(error, "open", errno);
             }
-            name = candidate;
+            name = std::move(candidate); // moved: a failed allocation here would leave the file behind
             while (::flock(fd, LOCK_EX) != 0) {
                 if (errno != EINTR) {
                     return fail(error, "flock", errno);
