@@ -78,6 +78,47 @@ SUITE(HeaderOperations)
     }
 }
 
+SUITE(ErrorRecord)
+{
+    TEST(SaysWhereAndWhyAndIsClearedOnSuccess)
+    {
+        CParameters parameters;
+        CParameters::TextError error;
+        CHECK(!parameters.deSerialiseAsJSON("\r\n\t{\"a\":tru}", error));
+        CHECK_EQUAL(8u, error.offset);
+        CHECK_EQUAL("line 2, column 7: expected a value", error.message());
+        error.systemError = 5;
+        CHECK(parameters.deSerialiseAsJSON("{}", error));
+        CHECK(error.reason.empty() && error.offset == 0 && error.line == 0 && error.column == 0);
+        CHECK_EQUAL(0, error.systemError);
+    }
+
+    // A program built against an older, shorter record (one that ends
+    // before line, or before systemError as in 0.2): the library writes
+    // nothing beyond the size it was given, for text and file faults alike.
+    TEST(IsWrittenOnlyWithinItsSize)
+    {
+        CParameters parameters;
+        CParameters::TextError error;
+        const auto sizeUpTo = [&](const void* member) {
+            return static_cast<std::size_t>(static_cast<const char*>(member) - reinterpret_cast<char*>(&error));
+        };
+        error.size = sizeUpTo(&error.line);
+        error.reason = "untouched";
+        error.systemError = 5;
+        CHECK(!parameters.deSerialiseAsJSON("{\n\"a\":tru}", error));
+        CHECK(error.offset == 6 && error.line == 0 && error.column == 0 && error.reason == "untouched");
+        CHECK(!parameters.deSerialise("a", "=", ";", error));
+        CHECK(error.offset == 0 && error.line == 0 && error.reason == "untouched");
+        error.size = sizeUpTo(&error.systemError);
+        CHECK(!parameters.deSerialiseAsJSON("{\n\"a\":tru}", error));
+        CHECK_EQUAL("line 2, column 5: expected a value", error.message());
+        CHECK(!parameters.loadJSONFile("no such folder/file", error));
+        CHECK_EQUAL("open: No such file or directory", error.reason);
+        CHECK_EQUAL(5, error.systemError);
+    }
+}
+
 SUITE(Append)
 {
     TEST(OtherWinsAndIsCopiedDeeply)

@@ -3,7 +3,7 @@
 // runs every test; with arguments only the suites and tests they name, each
 // as Suite or Suite/Test:
 //
-//   JsonTextTest JsonGrammar JsonWriter/WritesNoCommentsAndEscapesOnlyWhatItMust
+//   JsonTextTest JsonGrammar JsonWriter/WritesPlainJSONOnly
 //
 // A name that matches no test is an error, so that a misspelt one cannot
 // pass for a run.
