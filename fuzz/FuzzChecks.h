@@ -8,6 +8,7 @@
 #include <string>
 
 #include "CParameters.h"
+#include "Samples.h" // fill: entries of several kinds for a text to be merged into
 
 inline void require(bool holds, const char* property)
 {
@@ -15,17 +16,6 @@ inline void require(bool holds, const char* property)
         std::fprintf(stderr, "property violated: %s\n", property);
         std::abort();
     }
-}
-
-// Entries of several kinds for the text to be merged into.
-inline void fill(CParameters& parameters)
-{
-    parameters.setParam("a", "x");
-    parameters.setParam("n", Json::Value(-7));
-    parameters.setParam("r", Json::Value(0.25));
-    Json::Value nested(Json::objectValue);
-    nested["k"].append(Json::Value());
-    parameters.setParam("o", nested);
 }
 
 // A rejected text leaves the container as it was.
