@@ -6,8 +6,8 @@ cases=$1
 exec 3<"$cases" || exit 1
 shift
 . "$(dirname "$0")/lib.sh"
+set -f # the arguments are split at spaces, never expanded
 usage=$("${tool[@]}" --help && echo .)
-usage=${usage%.}
 
 # decode FIELD: prints the bytes the field stands for.
 decode() {
@@ -15,64 +15,43 @@ decode() {
     printf %b "${text//%/\\x}"
 }
 
-# split SEPARATOR TEXT: the parts of TEXT, empty ones too, in the array parts.
-split() {
-    local rest=$2
-    parts=()
-    while [[ $rest == *"$1"* ]]; do
-        parts+=("${rest%%"$1"*}")
-        rest=${rest#*"$1"}
-    done
-    parts+=("$rest")
-}
-
 # check WHAT FIELD FILE: FILE holds what FIELD says ("-": there is no FILE).
 check() {
-    local want
     if [ "$2" = - ]; then
         [ ! -e "$3" ] || fail "$where $1 exists, expected none"
         return
     fi
+    local want
     want=$(decode "$2" && echo .)
-    want=${want%.}
     want=${want//<version>/${CPARAMETERS_VERSION-}}
-    want=${want//<usage>/"$usage"}
-    printf %s "$want" | cmp -s - "$3" || fail "$where $1 differs:
-$(printf %s "$want" | diff - "$3" 2>&1)"
+    want=${want//<usage>/"${usage%.}"}
+    printf %s "${want%.}" | cmp -s - "$3" || fail "$where $1 differs:
+$(printf %s "${want%.}" | diff - "$3" 2>&1)"
 }
 
 line=0 count=0 section="" described=""
 while IFS= read -r -u 3 row || [ -n "$row" ]; do
     line=$((line + 1))
     if [[ $row == \#* ]]; then
-        [ -n "$described" ] && section=${row###}
+        [ -n "$described" ] && section=${row#\#}
         [[ $row == *. ]] && described=yes
         continue
     fi
     described=yes
     [ -z "$row" ] && continue
-    split $'\t' "$row"
-    fields=("${parts[@]}")
-    where="$cases:$line: [${section# }] cparameters ${fields[1]}:"
-    if [[ ${row//%[[:xdigit:]][[:xdigit:]]/} == *%* ]]; then
-        fail "$where malformed case: bad %HH"
-        continue
-    elif [ "${#fields[@]}" != 7 ]; then
-        fail "$where malformed case: wrong number of fields"
-        continue
-    fi
+    mapfile -t fields <<<"${row//$'\t'/$'\n'}"
+    where="$cases:$line: [${section# }] cparameters ${fields[1]-}:"
+    [ "${#fields[@]}" = 7 ] || { fail "$where malformed case: ${#fields[@]} fields, not 7" && continue; }
+    [[ ${row//%[[:xdigit:]][[:xdigit:]]/} != *%* ]] || { fail "$where malformed case: bad %HH" && continue; }
     rm -rf run && mkdir run && cd run || exit 1
     [ "${fields[0]}" = - ] || decode "${fields[0]}" >f
     args=()
-    split ' ' "${fields[1]}"
-    for arg in "${parts[@]}"; do
+    for arg in ${fields[1]}; do
         [ "$arg" = "''" ] && arg=""
         arg=$(decode "$arg" && echo .)
         args+=("${arg%.}")
     done
-    [ -z "${fields[1]}" ] && args=()
-    decode "${fields[2]}" >../stdin
-    "${tool[@]}" "${args[@]}" <../stdin >../stdout 2>../stderr
+    decode "${fields[2]}" | "${tool[@]}" "${args[@]}" >../stdout 2>../stderr
     status=$?
     [ "$status" = "${fields[3]}" ] || fail "$where exit status $status, expected ${fields[3]}"
     check "standard output" "${fields[4]}" ../stdout
@@ -81,8 +60,7 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     check "the file f" "${fields[6]}" f
     left=$(ls -A | grep -vxE 'f|f\.lock')
     [ -z "$left" ] || fail "$where left behind: $left"
-    cd .. || exit 1
-    count=$((count + 1))
+    cd .. && count=$((count + 1))
 done
 echo "$count cases"
-finish
+exit $((failures != 0))
