@@ -117,7 +117,7 @@ ls /tmp/alone-root/usr/include/CParameters/CParameters.h /tmp/alone-root/usr/lib
 ! find /tmp/alone -name 'CParametersTest*' -type f | grep .
 for mode in subdirectory fetchcontent; do
     cmake -DMODE=\$mode -DWORK_DIR=/tmp/\$mode -DPROJECT_SOURCE=/src/cparameters \
-        -DSOURCE_DIR=/src/cparameters/tests/install/consumer -DCXX=/usr/bin/g++ -P tests/install/Subproject.cmake
+        -DSOURCE_DIR=/src/cparameters/tests/install/consumer -DCXX=/usr/bin/g++ -P tests/install/Consumer.cmake
 done
 $apt_install build-essential
 apt-get build-dep -y -q --no-install-recommends -P nocheck /src/cparameters

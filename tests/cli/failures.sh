@@ -1,0 +1,35 @@
+# SPDX-License-Identifier: MIT
+# Failures outside the tool's control: a save that fails leaves FILE as it
+# was, no temp file behind, and says why (exit status 3); results that cannot
+# be written are a system error too.
+. "$(dirname "$0")/lib.sh"
+
+# save_fails REASON COMMAND...: COMMAND, a set of d/f, fails for REASON.
+save_fails() {
+    local reason=$1 said
+    shift
+    said=$("$@" 2>&1; echo "exit status $?")
+    chmod u+w d
+    [[ $said =~ ^cparameters:\ d/f:\ [a-z]+:\ $reason$'\n'exit\ status\ 3$ ]] || fail "a failed save said: $said"
+    cmp -s old d/f && [ "$(ls -A d)" = "$(printf 'f\nf.lock')" ] || fail "a failed save left $(ls -A d): $(cat d/f)"
+}
+
+mkdir d
+printf '{"a":"old"}\n' >old && cp old d/f
+# As root permission bits do not stop a write, so the failure here is a file
+# size limit (RLIMIT_FSIZE) of 0, as on a full disk: every write to a file
+# fails with EFBIG once SIGXFSZ is ignored, for root as for anyone. Standard
+# error goes through a pipe, which the limit spares.
+trap '' XFSZ
+save_fails "File too large" prlimit --fsize=0 -- "${tool[@]}" set d/f b new
+# A read-only directory stops everyone but root.
+if [ "$(id -u)" != 0 ]; then
+    chmod a-w d
+    save_fails "Permission denied" "${tool[@]}" set d/f b 2
+fi
+
+if [ -w /dev/full ]; then
+    said=$("${tool[@]}" list d/f 2>&1 >/dev/full; echo "exit status $?")
+    [ "$said" = $'cparameters: standard output: No space left on device\nexit status 3' ] || fail "list >/dev/full: $said"
+fi
+exit $((failures != 0))
