@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // saveJSONFile and loadJSONFile from the outside: what they promise, every
-// system call of theirs failing in turn, saves killed midway, and several
-// writers and readers at once. The power-cut states are in
+// system call of theirs failing in turn, and several writers and readers
+// at once. The power-cut states are in
 // CrashStateTest.cpp. `FileTest <suite>` runs one suite.
 #include "FileTest.h"
 #include "SystemCalls.h"
@@ -12,9 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <iostream>
-#include <random>
 #include <set>
 #include <thread>
 #include <vector>
@@ -237,43 +235,6 @@ SUITE(SystemCallFaults)
             }
         }
         std::cout << "load faults tried: " << tried << std::endl;
-    }
-}
-
-SUITE(Kills)
-{
-    // A child saves two versions in turn until it is killed, at a random
-    // moment; the file must load to one of them whole every time, and the
-    // killed save's temp must be gone after the next save.
-    TEST(SavesKilledAtRandomMomentsLeaveOneWholeVersion)
-    {
-        Scratch scratch;
-        const std::string path = scratch.path("params.json");
-        const CParameters versions[] = {version(3000 / scale, "first"), version(2000 / scale, "second")};
-        const std::string texts[] = {versions[0].serialiseAsJSON(), versions[1].serialiseAsJSON()};
-        CHECK(versions[0].saveJSONFile(path));
-        std::mt19937 random(12345);
-        const int kills = scale == 1 ? 300 : 100;
-        int withTemp = 0;
-        for (int i = 0; i < kills; ++i) {
-            const pid_t child = ::fork();
-            if (child == 0) {
-                for (unsigned j = static_cast<unsigned>(i);; ++j) {
-                    versions[j % 2].saveJSONFile(path);
-                }
-            }
-            ::usleep(std::uniform_int_distribution<unsigned>(0, 12000)(random));
-            ::kill(child, SIGKILL);
-            ::waitpid(child, nullptr, 0);
-            const std::string text = loaded(path);
-            CHECK(text == texts[0] || text == texts[1]);
-            withTemp += countTemps(scratch.dir);
-            CHECK(countTemps(scratch.dir) <= 1); // the killed save's own; earlier ones were removed
-        }
-        CHECK(withTemp > 0); // some kills did land inside a save
-        CHECK(versions[1].saveJSONFile(path));
-        CHECK_EQUAL(0, countTemps(scratch.dir));
-        std::cout << kills << " saves killed, " << withTemp << " of them with their temp file written" << std::endl;
     }
 }
 
