@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
 // saveJSONFile and loadJSONFile from the outside: what they promise, every
 // system call of theirs failing in turn, and several writers and readers
-// at once. The power-cut states are in
-// CrashStateTest.cpp. `FileTest <suite>` runs one suite.
+// at once. The power-cut states are in CrashStateTest.cpp.
 #include "FileTest.h"
 #include "SystemCalls.h"
 
-#include <UnitTest++/TestReporterStdout.h>
 #include <UnitTest++/UnitTest++.h>
 
 #include <algorithm>
@@ -286,26 +284,4 @@ SUITE(Concurrency)
         CHECK_EQUAL(0, faults.load());
         CHECK(work(3, path) == 0 && countTemps(scratch.dir) == 0);
     }
-}
-
-// FileTest --save <path>: saves a container there and says how through the
-// exit status alone (strace may be failing every write): 0 when saved, else
-// 10 + the failing call's place in calls[] (15 for others).
-int saveForStrace(const std::string& path)
-{
-    const std::string calls[] = {"open", "write", "fsync", "rename", "fsync of the directory"};
-    CParameters::TextError error;
-    const bool saved = version(10, "strace").saveJSONFile(path, error);
-    const auto call = std::find(std::begin(calls), std::end(calls), error.reason.substr(0, error.reason.find(':')));
-    return saved ? 0 : 10 + static_cast<int>(call - std::begin(calls));
-}
-
-int main(int argc, char** argv)
-{
-    if (argc == 3 && std::string(argv[1]) == "--save") {
-        return saveForStrace(argv[2]);
-    }
-    UnitTest::TestReporterStdout reporter;
-    UnitTest::TestRunner runner(reporter);
-    return runner.RunTestsIf(UnitTest::Test::GetTestList(), argc < 2 ? nullptr : argv[1], UnitTest::True(), 0);
 }
