@@ -108,21 +108,6 @@ SUITE(Contract)
         CHECK_EQUAL(version(1, "kept").serialiseAsJSON(), fromFile.serialiseAsJSON());
     }
 
-    // A program built against 0.2 passes a record that ends where systemError
-    // begins; what lies behind it must stay as it was.
-    TEST(ARecordFromBeforeSystemErrorIsWrittenOnlyWithinItsSize)
-    {
-        const std::size_t size02 = offsetof(CParameters::TextError, systemError);
-        CParameters::TextError error;
-        error.size = size02;
-        error.systemError = 7;
-        Scratch scratch;
-        CHECK(!CParameters().loadJSONFile(scratch.path("missing"), error));
-        CHECK_EQUAL("open: No such file or directory", error.reason);
-        CHECK(version(1, "x").saveJSONFile(scratch.path("ok.json"), error));
-        CHECK(error.reason.empty() && error.size == size02 && error.systemError == 7);
-    }
-
     // Temp files of killed saves go; one that a running save holds locked,
     // and files that only look similar, stay.
     TEST(ASaveRemovesStaleTempsButNotOnesInUse)
