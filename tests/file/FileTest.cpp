@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
+#include <numeric>
 #include <set>
 #include <thread>
 #include <vector>
@@ -125,45 +126,55 @@ SUITE(Contract)
 
 SUITE(SystemCallFaults)
 {
-    const int faults[] = {EIO, ENOSPC, EINTR, 0}; // 0: a short write
-
     // Each call of a save fails in turn, with each fault, over an old file,
     // making a new one and beside a stale temp: the save either retries
     // (EINTR, short writes) or skips (removing stale temps) and succeeds, or
     // says false with the call's name and errno, the old file untouched and
     // no temp of its own left. Only a failed fsync of the directory comes
-    // after the new file is in place.
-    TEST(EveryCallOfASaveFailingInTurn)
+    // after the new file is in place. The same for each call of a load,
+    // which merges all of the file or nothing.
+    TEST(EveryCallOfASaveOrLoadFailingInTurn)
     {
         const std::string oldText = version(40, "old").serialiseAsJSON() + "\n";
         const CParameters newVersion = version(60, "new");
         const std::string newText = newVersion.serialiseAsJSON() + "\n", stale = ".params.json.tmp-AAAAAAAAAAAA";
-        std::set<std::string> reported; // calls whose failure made a save say false
+        std::set<std::string> reported; // calls whose failure made a save or load say false
         const Files settings[] = {{{"params.json", oldText}}, {}, {{"params.json", oldText}, {stale, "{"}}};
-        for (const Files& before : settings) {
+        for (int setting = 0; setting < 4; ++setting) { // 3: a load of the old file
+            const Files& before = settings[setting % 3];
             const bool existing = before.count("params.json"), withStale = before.count(stale);
             for (long k = 0, calls = 0; k <= calls; ++k) {
-                for (const int fault : faults) {
+                for (const int fault : {EIO, ENOSPC, EINTR, 0}) { // 0: a short write
                     Scratch scratch(before);
                     const std::string path = scratch.path("params.json");
+                    CParameters merged = version(3, "kept");
                     CParameters::TextError error;
                     syscalls::Session session(k, fault);
-                    const bool saved = newVersion.saveJSONFile(path, error);
+                    const bool done =
+                        setting < 3 ? newVersion.saveJSONFile(path, error) : merged.loadJSONFile(path, error);
                     const std::string failed = session.failed;
                     calls = k == 0 ? session.calls : calls; // a run without faults counts the calls
                     if (failed.empty()) {
                         continue; // that run, or a short write fault on a call that is not a write
                     }
-                    const std::string text = fs::exists(path) ? readFile(path) : "(none)";
-                    if (saved) {
-                        CHECK(text == newText && error.reason.empty() && error.systemError == 0);
-                    } else {
-                        CHECK(text == (failed == "fsync of the directory" ? newText : existing ? oldText : "(none)"));
+                    if (!done) {
                         CHECK(error.reason.rfind(failed + ": ", 0) == 0 && error.systemError == fault);
                         reported.insert(failed);
                     }
+                    if (setting == 3) { // EINTR is tried again; closing a read-only file loses nothing
+                        CHECK_EQUAL(done, (failed == "read" && fault == EINTR) || failed == "close");
+                        CHECK_EQUAL(done ? oldText : version(3, "kept").serialiseAsJSON() + "\n",
+                                    merged.serialiseAsJSON() + "\n");
+                        continue;
+                    }
+                    const std::string text = fs::exists(path) ? readFile(path) : "(none)";
+                    if (done) {
+                        CHECK(text == newText && error.reason.empty() && error.systemError == 0);
+                    } else {
+                        CHECK(text == (failed == "fsync of the directory" ? newText : existing ? oldText : "(none)"));
+                    }
                     if (fault == 0 || (fault == EINTR && failed == "write")) {
-                        CHECK(saved); // retried
+                        CHECK(done); // retried
                     }
                     CHECK_EQUAL(withStale && fs::exists(scratch.path(stale)),
                                 countTemps(scratch.dir)); // none of its own
@@ -171,37 +182,12 @@ SUITE(SystemCallFaults)
             }
         }
         // Each of these failing must have been reported at least once: a
-        // save that ignored one would not be.
-        std::string calls;
-        for (const std::string& call : reported) {
-            calls += call + ", ";
-        }
-        CHECK_EQUAL("close, dup, fchmod, flock, fstat, fsync, fsync of the directory, getrandom, lstat, open, rename, "
-                    "stat, write, ",
-                    calls);
-    }
-
-    TEST(EveryCallOfALoadFailingInTurn)
-    {
-        Scratch scratch;
-        const std::string path = scratch.path("params.json"), text = version(30, "file").serialiseAsJSON();
-        CHECK(version(30, "file").saveJSONFile(path));
-        for (long k = 0, calls = 0; k <= calls; ++k) {
-            for (const int fault : faults) {
-                CParameters parameters = version(3, "kept");
-                CParameters::TextError error;
-                syscalls::Session session(k, fault);
-                const bool read = parameters.loadJSONFile(path, error);
-                const std::string& failed = session.failed;
-                calls = k == 0 ? session.calls : calls; // a run without faults counts the calls
-                if (read) {                             // EINTR is tried again; closing a read-only file loses nothing
-                    CHECK(failed.empty() || (failed == "read" && fault == EINTR) || failed == "close");
-                } else {
-                    CHECK(error.reason.rfind(failed + ": ", 0) == 0 && error.systemError == fault);
-                }
-                CHECK_EQUAL(read ? text : version(3, "kept").serialiseAsJSON(), parameters.serialiseAsJSON());
-            }
-        }
+        // save or load that ignored one would not be.
+        CHECK_EQUAL(
+            "close, dup, fchmod, flock, fstat, fsync, fsync of the directory, getrandom, lstat, open, read, "
+            "rename, stat, write, ",
+            std::accumulate(reported.begin(), reported.end(), std::string(),
+                            [](const std::string& calls, const std::string& call) { return calls + call + ", "; }));
     }
 }
 
