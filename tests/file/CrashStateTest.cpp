@@ -192,11 +192,10 @@ Verdict check(const std::string& what, const Recorded& recorded)
 Recorded without(Recorded recorded, bool directory)
 {
     auto& log = recorded.log;
-    log.erase(std::remove_if(log.begin(), log.end(),
-                             [&](const Operation& operation) {
-                                 return operation.kind == Operation::fsync && operation.name.empty() == directory;
-                             }),
-              log.end());
+    const auto sync = [&](const Operation& operation) {
+        return operation.kind == Operation::fsync && operation.name.empty() == directory;
+    };
+    log.erase(std::remove_if(log.begin(), log.end(), sync), log.end());
     return recorded;
 }
 
@@ -208,20 +207,17 @@ SUITE(PowerCuts)
     // save, each also with the text going out in two writes.
     TEST(EverySaveLeavesTheOldOrTheNewFile)
     {
-        const struct {
-            const char* what;
-            Files before;
-        } cases[] = {{"save over an old file", {{target, oldText}}},
-                     {"save of a new file", {}},
-                     {"save beside a stale temp", {{target, oldText}, {".params.json.tmp-AAAAAAAAAAAA", "{\"p0\":"}}}};
         int inPieces = 0;
-        for (const auto& c : cases) {
+        for (const auto& [what, before] : std::map<std::string, Files>{
+                 {"save over an old file", {{target, oldText}}},
+                 {"save of a new file", {}},
+                 {"save beside a stale temp", {{target, oldText}, {".params.json.tmp-AAAAAAAAAAAA", "{\"p0\":"}}}}) {
             for (long call = 0; call < 40; ++call) {
-                const Recorded recorded = record(c.before, call);
+                const Recorded recorded = record(before, call);
                 const bool twoWrites = std::count_if(recorded.log.begin(), recorded.log.end(),
                                                      [](const Operation& o) { return o.kind == Operation::write; }) > 1;
                 if (call == 0 || twoWrites) {
-                    const Verdict verdict = check(c.what + std::string(twoWrites ? " in two writes" : ""), recorded);
+                    const Verdict verdict = check(what + (twoWrites ? " in two writes" : ""), recorded);
                     CHECK(recorded.saved);
                     CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
                     inPieces += twoWrites;

@@ -150,16 +150,13 @@ int open(const char* path, int flags, ...)
 ssize_t write(int fd, const void* data, size_t size)
 {
     REAL(write);
-    if (failing("write")) {
-        if (current->number != 0) {
-            return -1;
-        }
-        size = size > 1 ? size / 2 : size; // the short write
+    const bool failed = failing("write");
+    if (failed && current->number != 0) {
+        return -1;
     }
-    const ssize_t written = real_write(fd, data, size);
-    const std::string* name = written > 0 ? nameOf(fd) : nullptr;
-    if (name != nullptr) { // the descriptor's offset (not wrapped) is already past the bytes
-        record({Operation::write, *name, "", std::string(static_cast<const char*>(data), std::size_t(written)),
+    const ssize_t written = real_write(fd, data, failed && size > 1 ? size / 2 : size); // a short write if failed
+    if (written > 0 && nameOf(fd)) { // the descriptor's offset (not wrapped) is already past the bytes
+        record({Operation::write, *nameOf(fd), "", std::string(static_cast<const char*>(data), std::size_t(written)),
                 std::size_t(::lseek(fd, 0, SEEK_CUR) - written)});
     }
     return written;
