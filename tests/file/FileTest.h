@@ -7,13 +7,12 @@
 #include <CParameters.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
-
-#include <unistd.h>
 
 namespace filetest {
 
@@ -24,10 +23,9 @@ using Files = std::map<std::string, std::string>; // name -> content
 // disk) holding files, removed with everything in it at the end.
 struct Scratch {
     explicit Scratch(const Files& files = {})
-        : dir(fs::absolute("file-test-" + std::to_string(::getpid()) + "-" + std::to_string(next++)))
     {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        char name[] = "file-test-XXXXXX";
+        dir = fs::absolute(::mkdtemp(name));
         for (const auto& file : files) {
             std::ofstream(path(file.first)) << file.second;
         }
@@ -35,7 +33,6 @@ struct Scratch {
     ~Scratch() { fs::remove_all(dir); }
     std::string path(const std::string& name) const { return (dir / name).string(); }
     fs::path dir;
-    static inline int next = 0;
 };
 
 inline std::string readFile(const std::string& path)

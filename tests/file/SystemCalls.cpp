@@ -104,8 +104,6 @@ WRAP(int, fstat, "fstat", STAT_NAME("fstat"), (int fd, struct stat* status), (fd
 WRAP(int, fstatat, "stat", STAT_NAME("fstatat"), (int directory, const char* path, struct stat* status, int flags),
      (directory, path, status, flags), __THROW, )
 WRAP(int, lstat, "lstat", STAT_NAME("lstat"), (const char* path, struct stat* status), (path, status), __THROW, )
-WRAP(ssize_t, readlink, "readlink", "readlink", (const char* path, char* buffer, size_t size), (path, buffer, size),
-     __THROW, )
 WRAP(int, fsync, nameOf(fd) && nameOf(fd)->empty() ? "fsync of the directory" : "fsync", "fsync", (int fd), (fd), ,
      (nameOf(fd) ? record({Operation::fsync, *nameOf(fd), "", "", 0}) : void()))
 WRAP(int, renameat, "rename", "renameat", (int from, const char* oldName, int to, const char* newName),
