@@ -190,14 +190,6 @@ SUITE(SystemCallFaults)
 
 SUITE(Concurrency)
 {
-// Fewer rounds under qemu-arm, where every call costs some ten times more,
-// and under the sanitizers, whose fork is slow.
-#ifdef CPARAMETERS_SLOW
-    const int scale = 5;
-#else
-    const int scale = 1;
-#endif
-
     // Savers 0 to 2 each save their own version over one file, over and over,
     // while loader 3 loads it; returns how many saves failed or loads found
     // anything but one whole version.
@@ -207,7 +199,7 @@ SUITE(Concurrency)
         static const std::string texts[] = {versions[0].serialiseAsJSON(), versions[1].serialiseAsJSON(),
                                             versions[2].serialiseAsJSON()};
         int faults = 0;
-        for (int i = 0; i < (who == 3 ? 600 : 150) / scale; ++i) {
+        for (int i = 0; i < (who == 3 ? 300 : 75); ++i) {
             faults += who < 3 ? !versions[who].saveJSONFile(path)
                               : std::count(std::begin(texts), std::end(texts), loaded(path)) == 0;
         }
