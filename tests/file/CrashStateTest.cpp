@@ -110,12 +110,11 @@ std::set<Files> crashStates(const Files& before, const std::vector<Operation>& l
         std::vector<Files> partial = {Files()};
         for (const auto& name : survivors) {
             // Its synced data, or the newest whole, or cut short or its tail
-            // zeroed at a quarter, half or three quarters.
+            // zeroed at a quarter, half or three quarters when they differ.
             const Inode& file = inodes[name.second];
             std::set<std::string> contents = {file.synced, file.current};
-            for (const std::size_t quarter : {1, 2, 3}) {
-                const std::size_t cut =
-                    file.synced == file.current ? file.current.size() : file.current.size() * quarter / 4;
+            for (std::size_t quarter = file.synced == file.current ? 4 : 1; quarter < 4; ++quarter) {
+                const std::size_t cut = file.current.size() * quarter / 4;
                 contents.insert(file.current.substr(0, cut));
                 contents.insert(file.current.substr(0, cut) + std::string(file.current.size() - cut, '\0'));
             }
@@ -183,9 +182,8 @@ Verdict check(const std::string& what, const Recorded& recorded)
             verdict.leftovers += !version(5, "later").saveJSONFile(path) || countTemps(scratch.dir) != 0;
         }
     }
-    std::cout << what << ": " << recorded.log.size() << " operations, " << states << " power-cut states, "
-              << verdict.torn << " torn, " << verdict.lost << " lost after success, " << verdict.leftovers
-              << " with leftovers" << std::endl;
+    std::cout << what << ": " << recorded.log.size() << " operations, " << states << " states, " << verdict.torn
+              << " torn, " << verdict.lost << " lost after success, " << verdict.leftovers << " with leftovers\n";
     return verdict;
 }
 

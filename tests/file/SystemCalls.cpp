@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include <dirent.h>
@@ -126,8 +127,7 @@ int openat(int directory, const char* path, int flags, ...)
     va_end(arguments);
     const int fd = failing("open") ? -1 : real_openat(directory, path, flags, mode);
     if (current != nullptr && fd >= 0) { // the directory ("" in the log) or a file in it
-        const char* const slash = std::strrchr(path, '/');
-        const std::string name = flags & O_DIRECTORY ? "" : slash ? slash + 1 : path;
+        const std::string name = flags & O_DIRECTORY ? "" : std::filesystem::path(path).filename().string();
         current->names[fd] = name;
         if (!name.empty() && (flags & (O_EXCL | O_TRUNC))) {
             record({flags & O_EXCL ? Operation::create : Operation::truncate, name, "", "", 0});

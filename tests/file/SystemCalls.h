@@ -31,8 +31,6 @@ struct Session {
     // for a write with number 0 writes only half of it (a short write).
     explicit Session(long failAt = 0, int number = 0);
     ~Session();
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
 
     const long failAt;
     const int number;
