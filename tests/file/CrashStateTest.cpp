@@ -216,8 +216,7 @@ SUITE(PowerCuts)
                                                      [](const Operation& o) { return o.kind == Operation::write; }) > 1;
                 if (call == 0 || twoWrites) {
                     const Verdict verdict = check(what + (twoWrites ? " in two writes" : ""), recorded);
-                    CHECK(recorded.saved);
-                    CHECK_EQUAL(0, verdict.torn + verdict.lost + verdict.leftovers);
+                    CHECK(recorded.saved && verdict.torn + verdict.lost + verdict.leftovers == 0);
                     inPieces += twoWrites;
                 }
             }

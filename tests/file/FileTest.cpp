@@ -73,16 +73,14 @@ SUITE(Contract)
         fs::create_directories(scratch.dir / "sub");
         fs::create_symlink("loop.json", scratch.dir / "loop.json");
         ::mkfifo(scratch.path("fifo").c_str(), 0600);
-        for (const auto& [name, number] : std::map<std::string, int>{{"missing/params.json", ENOENT},
-                                                                     {"sub", EISDIR},
-                                                                     {"loop.json", ELOOP},
-                                                                     {"fifo", EINVAL},
-                                                                     {"/dev/null", EINVAL}}) {
+        const char* const names[] = {"missing/params.json", "sub", "loop.json", "fifo", "/dev/null"};
+        const int numbers[] = {ENOENT, EISDIR, ELOOP, EINVAL, EINVAL};
+        for (std::size_t i = 0; i < std::size(names); ++i) {
             CParameters parameters = version(2, "kept");
             CParameters::TextError saveError, loadError;
-            CHECK(!parameters.saveJSONFile(scratch.path(name), saveError));
-            CHECK(!parameters.loadJSONFile(scratch.path(name), loadError));
-            CHECK(saveError.systemError == number && loadError.systemError == number);
+            CHECK(!parameters.saveJSONFile(scratch.path(names[i]), saveError));
+            CHECK(!parameters.loadJSONFile(scratch.path(names[i]), loadError));
+            CHECK(saveError.systemError == numbers[i] && loadError.systemError == numbers[i]);
             CHECK(loadError.reason.rfind("open: ", 0) == 0);
             CHECK_EQUAL(version(2, "kept").serialiseAsJSON(), parameters.serialiseAsJSON());
         }
@@ -208,9 +206,8 @@ SUITE(Concurrency)
 
     TEST(ProcessesAndThreadsSavingAndLoadingOneFile)
     {
-        Scratch scratch;
+        Scratch scratch(Files{{"params.json", version(500, "one").serialiseAsJSON()}});
         const std::string path = scratch.path("params.json");
-        CHECK(version(500, "one").saveJSONFile(path));
         std::vector<pid_t> children;
         for (int who = 0; who < 4; ++who) {
             children.push_back(::fork());

@@ -37,8 +37,7 @@ struct Scratch {
 
 inline std::string readFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 // Temp files of a save have ".tmp-" in their names.

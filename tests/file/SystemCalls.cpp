@@ -72,12 +72,8 @@ void record(Operation operation)
 
 } // namespace
 
-namespace syscalls {
-
-Session::Session(long failAt_, int number_) : failAt(failAt_), number(number_) { current = this; }
-Session::~Session() { current = nullptr; }
-
-} // namespace syscalls
+syscalls::Session::Session(long failAt_, int number_) : failAt(failAt_), number(number_) { current = this; }
+syscalls::Session::~Session() { current = nullptr; }
 
 // A call that counts and may fail, then records what it did when it
 // succeeded: (result type, name, name in reasons, name exported, parameters,

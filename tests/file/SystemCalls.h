@@ -21,8 +21,7 @@ namespace syscalls {
 struct Operation {
     enum Kind { create, truncate, write, fsync, rename, unlink } kind;
     std::string name;
-    std::string to;   // rename: the new name
-    std::string data; // write: the bytes, at offset
+    std::string to, data; // rename: the new name; write: the bytes, at offset
     std::size_t offset;
 };
 
