@@ -1,11 +1,12 @@
 # SPDX-License-Identifier: MIT
 # cparameters_add_test(<Name> LABEL <label> [SOURCES <file>...] [LIBRARIES <library>...] [MEMCHECK])
 #
-# Builds <Name>.cpp of the calling folder (and SOURCES), a UnitTest++ test of
-# the library, with the shared main of TestMain.cpp into the program <Name>, and registers
-# it as the CTest test <Name> with that label. The program runs the suites
-# or tests named on its command line, all without one. MEMCHECK runs it under
-# valgrind's memcheck as well (memcheck.<Name>) where memcheck runs.
+# Builds <Name>.cpp of the calling folder and its other SOURCES, a UnitTest++
+# test of the library, with the shared main of TestMain.cpp into the program
+# <Name>, and registers it as the CTest test <Name> with that label. The
+# program runs the suites or tests named on its command line, all without
+# one. MEMCHECK runs it under valgrind's memcheck as well (memcheck.<Name>)
+# where memcheck runs.
 function(cparameters_add_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "MEMCHECK" "LABEL" "SOURCES;LIBRARIES")
   add_executable(${name} ${name}.cpp ${arg_SOURCES})
