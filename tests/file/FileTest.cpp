@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <map>
 #include <numeric>
 #include <set>
 #include <thread>
