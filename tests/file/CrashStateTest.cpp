@@ -159,7 +159,7 @@ Recorded record(const Files& before, long shortWrite = 0, const std::function<bo
 struct Verdict {
     int torn = 0;      // neither the old nor the new container
     int lost = 0;      // not the new one after the save said true
-    int leftovers = 0; // temps that a later save did not remove
+    int leftovers = 0; // states where a later save failed or left a temp
 };
 
 // Writes every state after every prefix of the recorded log into a scratch
