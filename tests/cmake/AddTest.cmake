@@ -1,14 +1,15 @@
 # SPDX-License-Identifier: MIT
-# cparameters_add_test(<Name> LABEL <label> [LIBRARIES <library>...] [MEMCHECK])
+# cparameters_add_test(<Name> LABEL <label> [SOURCES <file>...] [LIBRARIES <library>...] [MEMCHECK])
 #
-# Builds <Name>.cpp of the calling folder, a UnitTest++ test of the library,
-# with the shared main of TestMain.cpp into the program <Name>, and registers
-# it as the CTest test <Name> with that label. The program runs the suites
-# or tests named on its command line, all without one. MEMCHECK runs it under
-# valgrind's memcheck as well (memcheck.<Name>) where memcheck runs.
+# Builds <Name>.cpp of the calling folder and its other SOURCES, a UnitTest++
+# test of the library, with the shared main of TestMain.cpp into the program
+# <Name>, and registers it as the CTest test <Name> with that label. The
+# program runs the suites or tests named on its command line, all without
+# one. MEMCHECK runs it under valgrind's memcheck as well (memcheck.<Name>)
+# where memcheck runs.
 function(cparameters_add_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "MEMCHECK" "LABEL" "LIBRARIES")
-  add_executable(${name} ${name}.cpp)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "MEMCHECK" "LABEL" "SOURCES;LIBRARIES")
+  add_executable(${name} ${name}.cpp ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE CParameters cparameters_test_main cparameters_warnings ${arg_LIBRARIES})
   target_compile_features(${name} PRIVATE cxx_std_17)
   target_compile_definitions(${name} PRIVATE CPARAMETERS_CASES="${PROJECT_SOURCE_DIR}/tests/cases")

@@ -7,57 +7,44 @@
 #include <CParameters.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
-
-#include <unistd.h>
 
 namespace filetest {
 
 namespace fs = std::filesystem;
-
-// Iteration counts are scaled down under qemu-arm, where every call costs
-// some ten times more, and under the sanitizers, whose fork is slow.
-#ifdef CPARAMETERS_SLOW
-const int scale = 5;
-#else
-const int scale = 1;
-#endif
+using Files = std::map<std::string, std::string>; // name -> content
 
 // A fresh directory under the working directory (the build tree, a real
-// disk), removed with everything in it at the end.
+// disk) holding files, removed with everything in it at the end.
 struct Scratch {
-    Scratch() : dir(fs::absolute("file-test-" + std::to_string(::getpid()) + "-" + std::to_string(next++)))
+    explicit Scratch(const Files& files = {})
     {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        char name[] = "file-test-XXXXXX";
+        dir = fs::absolute(::mkdtemp(name));
+        for (const auto& file : files) {
+            std::ofstream(path(file.first)) << file.second;
+        }
     }
     ~Scratch() { fs::remove_all(dir); }
     std::string path(const std::string& name) const { return (dir / name).string(); }
     fs::path dir;
-    static inline int next = 0;
 };
 
 inline std::string readFile(const std::string& path)
 {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
-using Files = std::map<std::string, std::string>; // name -> content
-
-inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
-// Temp files of a save are "." + name + ".tmp-" + 12 characters.
+// Temp files of a save have ".tmp-" in their names.
 inline long countTemps(const fs::path& dir)
 {
-    return std::count_if(fs::directory_iterator(dir), fs::directory_iterator(), [](const fs::directory_entry& entry) {
-        const std::string name = entry.path().filename().string();
-        return name[0] == '.' && name.size() > 17 && name.compare(name.size() - 17, 5, ".tmp-") == 0;
+    return std::count_if(fs::directory_iterator(dir), {}, [](const fs::directory_entry& entry) {
+        return entry.path().filename().string().find(".tmp-") != std::string::npos;
     });
 }
 

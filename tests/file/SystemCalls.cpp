@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include <dirent.h>
@@ -71,12 +72,8 @@ void record(Operation operation)
 
 } // namespace
 
-namespace syscalls {
-
-Session::Session(long failAt_, int number_) : failAt(failAt_), number(number_) { current = this; }
-Session::~Session() { current = nullptr; }
-
-} // namespace syscalls
+syscalls::Session::Session(long failAt_, int number_) : failAt(failAt_), number(number_) { current = this; }
+syscalls::Session::~Session() { current = nullptr; }
 
 // A call that counts and may fail, then records what it did when it
 // succeeded: (result type, name, name in reasons, name exported, parameters,
@@ -104,8 +101,6 @@ WRAP(int, fstat, "fstat", STAT_NAME("fstat"), (int fd, struct stat* status), (fd
 WRAP(int, fstatat, "stat", STAT_NAME("fstatat"), (int directory, const char* path, struct stat* status, int flags),
      (directory, path, status, flags), __THROW, )
 WRAP(int, lstat, "lstat", STAT_NAME("lstat"), (const char* path, struct stat* status), (path, status), __THROW, )
-WRAP(ssize_t, readlink, "readlink", "readlink", (const char* path, char* buffer, size_t size), (path, buffer, size),
-     __THROW, )
 WRAP(int, fsync, nameOf(fd) && nameOf(fd)->empty() ? "fsync of the directory" : "fsync", "fsync", (int fd), (fd), ,
      (nameOf(fd) ? record({Operation::fsync, *nameOf(fd), "", "", 0}) : void()))
 WRAP(int, renameat, "rename", "renameat", (int from, const char* oldName, int to, const char* newName),
@@ -128,8 +123,7 @@ int openat(int directory, const char* path, int flags, ...)
     va_end(arguments);
     const int fd = failing("open") ? -1 : real_openat(directory, path, flags, mode);
     if (current != nullptr && fd >= 0) { // the directory ("" in the log) or a file in it
-        const char* const slash = std::strrchr(path, '/');
-        const std::string name = flags & O_DIRECTORY ? "" : slash ? slash + 1 : path;
+        const std::string name = flags & O_DIRECTORY ? "" : std::filesystem::path(path).filename().string();
         current->names[fd] = name;
         if (!name.empty() && (flags & (O_EXCL | O_TRUNC))) {
             record({flags & O_EXCL ? Operation::create : Operation::truncate, name, "", "", 0});
@@ -150,16 +144,13 @@ int open(const char* path, int flags, ...)
 ssize_t write(int fd, const void* data, size_t size)
 {
     REAL(write);
-    if (failing("write")) {
-        if (current->number != 0) {
-            return -1;
-        }
-        size = size > 1 ? size / 2 : size; // the short write
+    const bool failed = failing("write");
+    if (failed && current->number != 0) {
+        return -1;
     }
-    const ssize_t written = real_write(fd, data, size);
-    const std::string* name = written > 0 ? nameOf(fd) : nullptr;
-    if (name != nullptr) { // the descriptor's offset (not wrapped) is already past the bytes
-        record({Operation::write, *name, "", std::string(static_cast<const char*>(data), std::size_t(written)),
+    const ssize_t written = real_write(fd, data, failed && size > 1 ? size / 2 : size); // a short write if failed
+    if (written > 0 && nameOf(fd)) { // the descriptor's offset (not wrapped) is already past the bytes
+        record({Operation::write, *nameOf(fd), "", std::string(static_cast<const char*>(data), std::size_t(written)),
                 std::size_t(::lseek(fd, 0, SEEK_CUR) - written)});
     }
     return written;

@@ -21,8 +21,7 @@ namespace syscalls {
 struct Operation {
     enum Kind { create, truncate, write, fsync, rename, unlink } kind;
     std::string name;
-    std::string to;   // rename: the new name
-    std::string data; // write: the bytes, at offset
+    std::string to, data; // rename: the new name; write: the bytes, at offset
     std::size_t offset;
 };
 
@@ -31,8 +30,6 @@ struct Session {
     // for a write with number 0 writes only half of it (a short write).
     explicit Session(long failAt = 0, int number = 0);
     ~Session();
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
 
     const long failAt;
     const int number;
