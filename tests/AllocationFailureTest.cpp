@@ -177,13 +177,13 @@ SUITE(AllocationFailure)
         CParameters saved;
         saved.setParam("shared", "from the file");
         CHECK(saved.saveJSONFile(path));
-        const auto files = [] {
+        const auto files = [&] { // the file, and its temps by name
             std::string names;
             for (const auto& entry : std::filesystem::directory_iterator(".")) {
                 const std::string name = entry.path().filename().string();
-                names += name.find("AllocationFailureTest.json") != std::string::npos ? name + " " : "";
+                names += name.find(path) != std::string::npos ? name + " " : "";
             }
-            std::ifstream file("AllocationFailureTest.json");
+            std::ifstream file(path);
             return names + std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         };
         CHECK(failEachAllocation(
