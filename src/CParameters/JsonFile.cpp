@@ -11,6 +11,7 @@
 // of saves that were killed, and never one of a save still running.
 #include "CParameters.h"
 #include "ErrorRecord.h"
+#include "Generations.h"
 
 #include <cerrno>
 #include <climits>
@@ -271,7 +272,7 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     if (exists && ::fchmod(temp.fd, old.st_mode & 07777) != 0) {
         return fail(error, "fchmod", errno);
     }
-    if (!writeAll(temp.fd, text, error)) {
+    if (!writeAll(temp.fd, text, error) || !cparameters::seal(temp.fd, text, error)) {
         return false;
     }
     // A failed fsync is final: the kernel may have dropped the pages it
@@ -290,6 +291,9 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     temp.fd = -1;
     if (::close(fd) != 0 && errno != EINTR) { // after EINTR Linux has closed it, and the data is synced
         return fail(error, "close", errno);
+    }
+    if (exists && !cparameters::keepGeneration(directory.fd, base, prefix, error)) {
+        return false;
     }
     if (::renameat(directory.fd, temp.name.c_str(), directory.fd, base.c_str()) != 0) {
         return fail(error, "rename", errno);
@@ -355,5 +359,5 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    return deSerialiseAsJSON(text, error);
+    return cparameters::verify(file.fd, status, text, error) && deSerialiseAsJSON(text, error);
 }

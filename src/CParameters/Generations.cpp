@@ -1,0 +1,509 @@
+// SPDX-License-Identifier: MIT
+// The last good version of a file, the evidence of a damaged one, the
+// integrity check, the fallback load, the repair and the compare-and-save.
+//
+// A save links the version it replaces to a temp name and renames that onto
+// FILE.last-good before its own temp is renamed onto FILE; the directory
+// sync that ends the save makes both durable. Every name change is atomic
+// and every file involved was synced before, so after a power cut FILE and
+// FILE.last-good each hold their old or their new version, whole.
+#include "CParameterFile.h"
+#include "ErrorRecord.h"
+#include "Generations.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+using TextError = CParameters::TextError;
+
+const char attribute[] = "user.cparameters.crc32";
+const char lastGoodSuffix[] = ".last-good";
+const char damagedSuffix[] = ".damaged-";
+const std::size_t evidenceKept = 3;
+
+bool fail(TextError& error, const std::string& call, int number)
+{
+    cparameters::setRecord(error, 0, 0, 0, call + ": " + std::strerror(number), number);
+    return false;
+}
+
+struct Descriptor {
+    explicit Descriptor(int number) : fd(number) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    int fd;
+};
+
+// CRC-32 (the polynomial of zlib and Ethernet), bit by bit: files are small,
+// and a table would cost a kilobyte. It finds every error of up to 32
+// adjacent bits, a flipped byte included.
+std::uint32_t crc32(const std::string& data)
+{
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char byte : data) {
+        crc ^= static_cast<unsigned char>(byte);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+std::string hex(std::uint32_t value)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+    return text;
+}
+
+// The stem of the names derived from a file's name: the name itself, or,
+// when the longest suffix would not fit NAME_MAX, its start and a hash of
+// the whole.
+std::string stem(const std::string& base)
+{
+    const std::size_t reserve = 32; // ".damaged-20261206T141500Z-9" and more
+    return base.size() + reserve <= NAME_MAX ? base : base.substr(0, NAME_MAX - reserve - 9) + "~" + hex(crc32(base));
+}
+
+bool readAll(int fd, std::string& text, TextError& error)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return fail(error, "read", errno);
+        }
+        if (got == 0) {
+            return true;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// The path with every symbolic link at its end followed, as a save follows
+// them: the generations live beside the file the links lead to.
+std::string followLinks(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
+            break;
+        }
+        const std::string next(target, static_cast<std::size_t>(length));
+        const std::size_t slash = path.rfind('/');
+        path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
+    }
+    return path;
+}
+
+std::string directoryOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string baseOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The version of a file that a token names: which inode, how long, when last
+// written, and its CRC-32; "absent" for no file.
+std::string tokenOf(const struct stat& status, const std::string& text)
+{
+    return std::to_string(status.st_dev) + ':' + std::to_string(status.st_ino) + ':' + std::to_string(status.st_size) +
+           ':' + std::to_string(status.st_mtim.tv_sec) + '.' + std::to_string(status.st_mtim.tv_nsec) + ':' +
+           hex(crc32(text));
+}
+
+// Reads one version: opens only a regular file, checks its CRC-32 and
+// parses it into into (all or nothing).
+bool readVersion(const std::string& path, CParameters& into, TextError& error,
+                 CParameterFile::Integrity* integrity = nullptr, std::string* token = nullptr)
+{
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (file.fd < 0) {
+        if (token != nullptr && errno == ENOENT) {
+            *token = "absent";
+        }
+        return fail(error, "open", errno);
+    }
+    struct stat status;
+    if (::fstat(file.fd, &status) != 0) {
+        return fail(error, "fstat", errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        cparameters::setRecord(error, 0, 0, 0, "open: not a regular file", S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
+    std::string text;
+    if (!readAll(file.fd, text, error)) {
+        return false;
+    }
+    if (token != nullptr) {
+        *token = tokenOf(status, text);
+    }
+    return cparameters::verify(file.fd, status, text, error, integrity) && into.deSerialiseAsJSON(text, error);
+}
+
+// The token of the file at path as it is now; false when it cannot be read.
+bool currentToken(const std::string& path, std::string& token, TextError& error)
+{
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (file.fd < 0) {
+        token = "absent";
+        return errno == ENOENT || fail(error, "open", errno);
+    }
+    struct stat status;
+    std::string text;
+    if (::fstat(file.fd, &status) != 0) {
+        return fail(error, "fstat", errno);
+    }
+    if (!readAll(file.fd, text, error)) {
+        return false;
+    }
+    token = tokenOf(status, text);
+    return true;
+}
+
+// The exclusive lock on FILE.lock that the tool's changes take too, held
+// until the object dies. Should the lock file be replaced meanwhile, the
+// lock is taken again on the one the name now gives.
+struct FileLock {
+    explicit FileLock(int number) : fd(number) {}
+    ~FileLock()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    int fd;
+
+    bool acquire(const std::string& file, TextError& error)
+    {
+        const std::string path = followLinks(file) + ".lock";
+        for (;;) {
+            fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+            if (fd < 0) {
+                return fail(error, "open of the lock", errno);
+            }
+            int result;
+            while ((result = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            struct stat locked, named;
+            if (result != 0 || ::fstat(fd, &locked) != 0) {
+                return fail(error, "flock", errno);
+            }
+            if (::stat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
+                return true;
+            }
+            ::close(fd);
+        }
+    }
+};
+
+// Removes all but the newest evidenceKept damaged versions of a file (their
+// names end in the UTC time, so the name order is the age order). Best
+// effort: what fails stays for the next time.
+void pruneEvidence(int directory, const std::string& prefix)
+{
+    const int scan = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0) {
+        return;
+    }
+    DIR* const listing = ::fdopendir(scan);
+    if (listing == nullptr) {
+        ::close(scan);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    for (std::size_t i = 0; i + evidenceKept < names.size(); ++i) {
+        ::unlinkat(directory, names[i].c_str(), 0);
+    }
+}
+
+// A name for a link, tried until one is free: a temp name, random, or the
+// next evidence name for attempt.
+std::string linkName(bool good, const std::string& base, const std::string& tempPrefix, int attempt)
+{
+    if (good) {
+        static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+        unsigned char bytes[12];
+        if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+            return std::string();
+        }
+        std::string name = tempPrefix;
+        for (const unsigned char byte : bytes) {
+            name += alphabet[byte % 64];
+        }
+        return name;
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm utc;
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", ::gmtime_r(&now, &utc));
+    return stem(base) + damagedSuffix + stamp + (attempt > 0 ? "-" + std::to_string(attempt + 1) : "");
+}
+
+} // namespace
+
+namespace cparameters {
+
+bool seal(int fd, const std::string& text, TextError& error)
+{
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        return fail(error, "fstat", errno);
+    }
+    char value[64];
+    const int length = std::snprintf(value, sizeof value, "crc32=%s mtime=%lld.%09ld", hex(crc32(text)).c_str(),
+                                     static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec);
+    if (::fsetxattr(fd, attribute, value, static_cast<std::size_t>(length), 0) != 0 && errno != ENOTSUP) {
+        return fail(error, "fsetxattr", errno);
+    }
+    return true;
+}
+
+bool verify(int fd, const struct stat& status, const std::string& text, TextError& error,
+            CParameterFile::Integrity* integrity)
+{
+    CParameterFile::Integrity found = CParameterFile::unsealed;
+    char value[64];
+    const ssize_t length = ::fgetxattr(fd, attribute, value, sizeof value - 1);
+    if (length < 0 && errno != ENODATA && errno != ENOTSUP) {
+        return fail(error, "fgetxattr", errno);
+    }
+    if (length >= 0) {
+        value[length] = '\0';
+        unsigned crc = 0;
+        long long seconds = 0;
+        long nanoseconds = 0;
+        if (std::sscanf(value, "crc32=%8x mtime=%lld.%9ld", &crc, &seconds, &nanoseconds) != 3) {
+            setRecord(error, 0, 0, 0, std::string("damaged: unreadable ") + attribute, 0);
+            return false;
+        }
+        found = seconds != status.st_mtim.tv_sec || nanoseconds != status.st_mtim.tv_nsec ? CParameterFile::edited
+                                                                                             : CParameterFile::checked;
+        if (found == CParameterFile::checked && crc != crc32(text)) {
+            setRecord(error, 0, 0, 0, "damaged: the content does not match its checksum", 0);
+            return false;
+        }
+    }
+    if (integrity != nullptr) {
+        *integrity = found;
+    }
+    return true;
+}
+
+bool keepGeneration(int directory, const std::string& base, const std::string& tempPrefix, TextError& error)
+{
+    const std::string lastGood = stem(base) + lastGoodSuffix;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        // Locked, so that a concurrent save's temp cleanup leaves the link
+        // alone while it has a temp name.
+        const Descriptor old(::openat(directory, base.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        if (old.fd < 0) {
+            return errno == ENOENT || fail(error, "open", errno); // nothing to keep
+        }
+        int result;
+        while ((result = ::flock(old.fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        struct stat status;
+        if (result != 0 || ::fstat(old.fd, &status) != 0) {
+            return fail(error, result != 0 ? "flock" : "fstat", errno);
+        }
+        std::string text;
+        if (!readAll(old.fd, text, error)) {
+            return false;
+        }
+        CParameters parsed;
+        TextError damage;
+        const bool good = verify(old.fd, status, text, damage) && parsed.deSerialiseAsJSON(text, damage);
+        const std::string name = linkName(good, base, tempPrefix, attempt);
+        if (name.empty()) {
+            return fail(error, "getrandom", errno);
+        }
+        if (::linkat(directory, base.c_str(), directory, name.c_str(), 0) != 0) {
+            if (errno == EEXIST || errno == ENOENT) {
+                continue; // the name is taken, or the file was replaced meanwhile
+            }
+            return fail(error, "link", errno);
+        }
+        struct stat linked;
+        if (::fstatat(directory, name.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 || linked.st_ino != status.st_ino ||
+            linked.st_dev != status.st_dev) {
+            ::unlinkat(directory, name.c_str(), 0); // another save replaced the file between open and link
+            continue;
+        }
+        if (!good) {
+            pruneEvidence(directory, stem(base) + damagedSuffix);
+            return true;
+        }
+        if (::renameat(directory, name.c_str(), directory, lastGood.c_str()) != 0) {
+            const int number = errno;
+            ::unlinkat(directory, name.c_str(), 0);
+            return fail(error, "rename", number);
+        }
+        return true;
+    }
+    // The file was replaced again and again between open and link: other
+    // saves are replacing it, and each keeps the version it replaces.
+    return true;
+}
+
+} // namespace cparameters
+
+std::string CParameterFile::lastGoodPath(const std::string& path)
+{
+    const std::string target = followLinks(path);
+    return directoryOf(target) + stem(baseOf(target)) + lastGoodSuffix;
+}
+
+bool CParameterFile::load(const std::string& path, CParameters& into, Report& report)
+{
+    return load(path, into, report, ValueCheck());
+}
+
+bool CParameterFile::load(const std::string& path, CParameters& into, Report& report, const ValueCheck& check)
+{
+    Report found;
+    found.file = path;
+    found.lastGood = lastGoodPath(path);
+    CParameters file, good, result;
+    bool goodRead = false, goodLoaded = false;
+    Integrity fileIntegrity = unsealed, goodIntegrity = unsealed;
+    const auto readGood = [&]() {
+        if (!goodRead) {
+            goodRead = true;
+            goodLoaded = readVersion(found.lastGood, good, found.lastGoodError, &goodIntegrity);
+        }
+        return goodLoaded;
+    };
+    if (readVersion(path, file, found.fileError, &fileIntegrity, &found.token)) {
+        found.serving = servesFile;
+        found.integrity = fileIntegrity;
+        result = file;
+    } else if (readGood()) {
+        found.serving = servesLastGood;
+        found.integrity = goodIntegrity;
+        result = good;
+    }
+    for (auto it = result.begin(); check && it != result.end(); ++it) {
+        const std::string name = CParameters::getKey(it);
+        if (check(name, *it)) {
+            continue;
+        }
+        if (found.serving == servesFile && readGood() && good.exists(name) && check(name, good.getParam(name))) {
+            found.fromLastGood.push_back(name);
+        } else {
+            found.dropped.push_back(name);
+        }
+    }
+    for (const std::string& name : found.fromLastGood) {
+        result.setParam(name, good.getParam(name));
+    }
+    for (const std::string& name : found.dropped) {
+        result.removeParam(name);
+    }
+    const bool served = found.serving != servesNothing;
+    if (served) {
+        into.append(result);
+    }
+    report = std::move(found);
+    return served;
+}
+
+std::string CParameterFile::Report::message() const
+{
+    std::string text;
+    if (serving != servesFile && !fileError.reason.empty()) {
+        text += file + ": " + fileError.message() + '\n';
+    }
+    if (serving == servesLastGood) {
+        text += file + ": the last good version serves: " + lastGood + '\n';
+    } else if (serving == servesNothing) {
+        text += lastGood + ": " + lastGoodError.message() + '\n' + file + ": no version serves\n";
+    }
+    for (const std::string& name : fromLastGood) {
+        text += file + ": the value of \"" + name + "\" fails the check; the last good version's serves\n";
+    }
+    for (const std::string& name : dropped) {
+        text += file + ": the value of \"" + name + "\" fails the check and is left out\n";
+    }
+    return text;
+}
+
+bool CParameterFile::repair(const std::string& path, Report& report, TextError& error)
+{
+    FileLock lock(-1);
+    if (!lock.acquire(path, error)) {
+        return false;
+    }
+    CParameters file, good;
+    report = Report();
+    report.file = path;
+    report.lastGood = lastGoodPath(path);
+    if (readVersion(path, file, report.fileError, &report.integrity, &report.token)) {
+        report.serving = servesFile;
+        cparameters::setRecord(error, 0, 0, 0, std::string(), 0);
+        return true;
+    }
+    if (!readVersion(report.lastGood, good, report.lastGoodError, &report.integrity)) {
+        cparameters::setRecord(error, 0, 0, 0, "no last good version to restore: " + report.lastGoodError.message(),
+                               report.lastGoodError.systemError);
+        return false;
+    }
+    report.serving = servesLastGood;
+    // The save moves the damaged file aside before its rename.
+    return good.saveJSONFile(path, error) && currentToken(path, report.token, error);
+}
+
+bool CParameterFile::saveIfUnchanged(const CParameters& parameters, const std::string& path, std::string& token,
+                                     TextError& error)
+{
+    FileLock lock(-1);
+    std::string now;
+    if (!lock.acquire(path, error) || !currentToken(path, now, error)) {
+        return false;
+    }
+    if (now != token) {
+        cparameters::setRecord(error, 0, 0, 0, "changed since it was loaded", ESTALE);
+        return false;
+    }
+    return parameters.saveJSONFile(path, error) && currentToken(path, token, error);
+}
