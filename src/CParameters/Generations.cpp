@@ -161,7 +161,12 @@ bool readVersion(const std::string& path, CParameters& into, TextError& error,
         return fail(error, "fstat", errno);
     }
     if (!S_ISREG(status.st_mode)) {
-        cparameters::setRecord(error, 0, 0, 0, "open: not a regular file", S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+        const char* const kind = S_ISDIR(status.st_mode)    ? "a directory"
+                                 : S_ISFIFO(status.st_mode) ? "a FIFO"
+                                 : S_ISSOCK(status.st_mode) ? "a socket"
+                                                            : "a device";
+        cparameters::setRecord(error, 0, 0, 0, std::string("open: not a regular file but ") + kind,
+                               S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
         return false;
     }
     std::string text;

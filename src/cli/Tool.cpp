@@ -134,15 +134,24 @@ private:
     int m_fd = -1;
 };
 
-// Loads FILE into \p store; a missing one is an empty store where
-// \p missingIsEmpty.
-int loadInto(CParameters& store, const std::string& file, bool missingIsEmpty)
+// Loads FILE, or its last good version when FILE is damaged, into \p view,
+// and warns of what was amiss. A missing FILE without a last good version
+// is empty where \p missingIsEmpty.
+int loadInto(View& view, const std::string& file, bool missingIsEmpty)
 {
-    CParameters::TextError error;
-    if (store.loadJSONFile(file, error) || (missingIsEmpty && error.systemError == ENOENT)) {
+    const bool served = CParameterFile::load(file, view.file, view.report);
+    const bool missing =
+        view.report.fileError.systemError == ENOENT && view.report.lastGoodError.systemError == ENOENT;
+    if (served || (missing && missingIsEmpty)) {
+        if (view.report.damaged() && !missing) {
+            std::string text = view.report.message();
+            for (std::string::size_type end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
+                say("cparameters: warning: " + text.substr(0, end));
+            }
+        }
         return done;
     }
-    return loadFault(file, error);
+    return loadFault(file, view.report.fileError);
 }
 
 } // namespace
@@ -186,7 +195,7 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
 
 int load(const Options&, const std::string& file, bool missingIsEmpty, View& view)
 {
-    return loadInto(view.file, file, missingIsEmpty);
+    return loadInto(view, file, missingIsEmpty);
 }
 
 View& keptView()

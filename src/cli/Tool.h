@@ -6,6 +6,7 @@
 #ifndef CPARAMETERS_CLI_TOOL_H
 #define CPARAMETERS_CLI_TOOL_H
 
+#include "CParameterFile.h"
 #include "CParameters.h"
 
 #include <functional>
@@ -50,10 +51,13 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
 // What a command works on. Built only by load() and changeFile(), so that
 // every command sees FILE the same way.
 struct View {
-    CParameters file; // FILE's own entries: what a change saves
+    CParameters file;             // FILE's own entries: what a change saves
+    CParameterFile::Report report; // which version of FILE serves, and why
 };
 
 // Loads FILE into \p view; a missing FILE is empty where \p missingIsEmpty.
+// A damaged FILE falls back to its last good version, and when neither
+// serves the view is empty: each with a warning on standard error.
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
 
 // The view of a command that only reads. It lives until the process ends,
@@ -75,6 +79,7 @@ int list(const Args& args, const Options& options);
 int check(const Args& args, const Options& options);
 int exportFile(const Args& args, const Options& options);
 int importFile(const Args& args, const Options& options);
+int repair(const Args& args, const Options& options);
 
 } // namespace cli
 

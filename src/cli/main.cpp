@@ -17,6 +17,7 @@ extern const char usageText[] = R"(usage: cparameters get FILE NAME [DEFAULT]
        cparameters check FILE...
        cparameters export [--delimited NAMESEP ENTRYSEP] FILE
        cparameters import [--delimited NAMESEP ENTRYSEP] FILE
+       cparameters repair FILE
        cparameters --help | --version
 
 FILE holds one JSON object, as CParameters::saveJSONFile writes it.
@@ -29,8 +30,11 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
   export   print FILE as one JSON line (--delimited: NAME NAMESEP VALUE,
            entries joined by ENTRYSEP)
   import   merge standard input, in the same form, into FILE in one save
+  repair   restore FILE.last-good when FILE is damaged (kept as FILE.damaged-*)
 get, list and export read a missing FILE as empty. set, remove and import
-hold an exclusive lock on FILE.lock while they change FILE.
+hold an exclusive lock on FILE.lock while they change FILE. Each save keeps
+the version it replaces as FILE.last-good, which serves, with a warning,
+when FILE is damaged.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
 3 system error (FILE or a stream could not be read, written or locked).
@@ -46,7 +50,7 @@ const struct {
     const char* name;
     int (*run)(const Args&, const Options&);
 } commands[] = {{"get", get},     {"set", set},           {"remove", remove},    {"list", list},
-                {"check", check}, {"export", exportFile}, {"import", importFile}};
+                {"check", check}, {"export", exportFile}, {"import", importFile}, {"repair", repair}};
 
 // Parses the options at the front of argv (getopt_long stops at the first
 // operand); returns the index of that operand, or -1 after a bad option. The
