@@ -285,6 +285,30 @@ std::string linkName(bool good, const std::string& base, const std::string& temp
     return stem(base) + damagedSuffix + stamp + (attempt > 0 ? "-" + std::to_string(attempt + 1) : "");
 }
 
+// Whether the open file loads: readable, its checksum right, its text JSON.
+bool loads(int fd, struct stat& status, TextError& damage)
+{
+    std::string text;
+    CParameters parsed;
+    return ::fstat(fd, &status) == 0 && readAll(fd, text, damage) && cparameters::verify(fd, status, text, damage) &&
+           parsed.deSerialiseAsJSON(text, damage);
+}
+
+// Links the damaged file named from to the next free evidence name of base.
+bool linkEvidence(int directory, const char* from, const std::string& base, TextError& error)
+{
+    for (int attempt = 0; attempt < 9; ++attempt) {
+        if (::linkat(directory, from, directory, linkName(false, base, std::string(), attempt).c_str(), 0) == 0) {
+            pruneEvidence(directory, stem(base) + damagedSuffix);
+            return true;
+        }
+        if (errno != EEXIST) {
+            return fail(error, "link", errno);
+        }
+    }
+    return fail(error, "link", EEXIST);
+}
+
 } // namespace
 
 namespace cparameters {
@@ -348,18 +372,19 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
         int result;
         while ((result = ::flock(old.fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
+        if (result != 0) {
+            return fail(error, "flock", errno);
+        }
         struct stat status;
-        if (result != 0 || ::fstat(old.fd, &status) != 0) {
-            return fail(error, result != 0 ? "flock" : "fstat", errno);
-        }
-        std::string text;
-        if (!readAll(old.fd, text, error)) {
-            return false;
-        }
-        CParameters parsed;
         TextError damage;
-        const bool good = verify(old.fd, status, text, damage) && parsed.deSerialiseAsJSON(text, damage);
-        const std::string name = linkName(good, base, tempPrefix, attempt);
+        const bool good = loads(old.fd, status, damage);
+        if (!good && damage.systemError != 0) {
+            return fail(error, damage.reason, damage.systemError); // unread is not damaged
+        }
+        if (!good) {
+            return linkEvidence(directory, base.c_str(), base, error);
+        }
+        const std::string name = linkName(true, base, tempPrefix, attempt);
         if (name.empty()) {
             return fail(error, "getrandom", errno);
         }
@@ -375,9 +400,14 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
             ::unlinkat(directory, name.c_str(), 0); // another save replaced the file between open and link
             continue;
         }
-        if (!good) {
-            pruneEvidence(directory, stem(base) + damagedSuffix);
-            return true;
+        // A damaged last good version is evidence too, not to be replaced.
+        const Descriptor previous(
+            ::openat(directory, lastGood.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        struct stat previousStatus {};
+        if (previous.fd >= 0 && !loads(previous.fd, previousStatus, damage) && S_ISREG(previousStatus.st_mode) &&
+            !linkEvidence(directory, lastGood.c_str(), base, error)) {
+            ::unlinkat(directory, name.c_str(), 0);
+            return false;
         }
         if (::renameat(directory, name.c_str(), directory, lastGood.c_str()) != 0) {
             const int number = errno;
