@@ -47,7 +47,7 @@ bool split(FileTarget& target, CParameters::TextError& error)
                                                   : target.path.substr(0, slash);
     target.base = slash == std::string::npos ? target.path : target.path.substr(slash + 1);
     if (target.base.empty() || target.base == "." || target.base == "..") {
-        return failCall(error, "open", "", EISDIR);
+        return refuseIrregular(error, "", S_IFDIR); // names a folder, or none
     }
     return true;
 }
