@@ -9,6 +9,8 @@
 // FILE.last-good each hold their old or their new version, whole.
 #include "CParameterFile.h"
 #include "ErrorRecord.h"
+#include "FileLock.h"
+#include "FilePaths.h"
 #include "Generations.h"
 
 #include <algorithm>
@@ -24,7 +26,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -79,13 +80,12 @@ std::string hex(std::uint32_t value)
     return text;
 }
 
-// The stem of the names derived from a file's name: the name itself, or,
-// when the longest suffix would not fit NAME_MAX, its start and a hash of
-// the whole.
-std::string stem(const std::string& base)
+std::string lastGoodName(const std::string& base) { return cparameters::nameBeside(base, lastGoodSuffix, false); }
+
+// FILE.damaged- and room for the time and a count behind it.
+std::string evidencePrefix(const std::string& base)
 {
-    const std::size_t reserve = 32; // ".damaged-20261206T141500Z-9" and more
-    return base.size() + reserve <= NAME_MAX ? base : base.substr(0, NAME_MAX - reserve - 9) + "~" + hex(crc32(base));
+    return cparameters::nameBeside(base, damagedSuffix, false, sizeof "20261206T141500Z-9");
 }
 
 bool readAll(int fd, std::string& text, TextError& error)
@@ -106,35 +106,6 @@ bool readAll(int fd, std::string& text, TextError& error)
     }
 }
 
-// The path with every symbolic link at its end followed, as a save follows
-// them: the generations live beside the file the links lead to.
-std::string followLinks(std::string path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
-            break;
-        }
-        const std::string next(target, static_cast<std::size_t>(length));
-        const std::size_t slash = path.rfind('/');
-        path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
-    }
-    return path;
-}
-
-std::string directoryOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string baseOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The version of a file that a token names: which inode, how long, when last
 // written, and its CRC-32; "absent" for no file.
 std::string tokenOf(const struct stat& status, const std::string& text)
@@ -149,24 +120,26 @@ std::string tokenOf(const struct stat& status, const std::string& text)
 bool readVersion(const std::string& path, CParameters& into, TextError& error,
                  CParameterFile::Integrity* integrity = nullptr, std::string* token = nullptr)
 {
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // Opened as loadJSONFile() opens: links followed as the kernel's rules
+    // allow, only a regular file.
+    cparameters::FileTarget target;
+    if (!cparameters::followLinks(path, target, error)) {
+        return false;
+    }
+    const Descriptor file(
+        target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW) : -1);
     if (file.fd < 0) {
-        if (token != nullptr && errno == ENOENT) {
+        const int number = target.exists ? errno : ENOENT;
+        if (token != nullptr && number == ENOENT) {
             *token = "absent";
         }
-        return fail(error, "open", errno);
+        return fail(error, "open", number);
     }
     struct stat status;
     if (::fstat(file.fd, &status) != 0) {
         return fail(error, "fstat", errno);
     }
-    if (!S_ISREG(status.st_mode)) {
-        const char* const kind = S_ISDIR(status.st_mode)    ? "a directory"
-                                 : S_ISFIFO(status.st_mode) ? "a FIFO"
-                                 : S_ISSOCK(status.st_mode) ? "a socket"
-                                                            : "a device";
-        cparameters::setRecord(error, 0, 0, 0, std::string("open: not a regular file but ") + kind,
-                               S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+    if (!cparameters::refuseIrregular(error, "", status.st_mode)) {
         return false;
     }
     std::string text;
@@ -199,42 +172,6 @@ bool currentToken(const std::string& path, std::string& token, TextError& error)
     return true;
 }
 
-// The exclusive lock on FILE.lock that the tool's changes take too, held
-// until the object dies. Should the lock file be replaced meanwhile, the
-// lock is taken again on the one the name now gives.
-struct FileLock {
-    explicit FileLock(int number) : fd(number) {}
-    ~FileLock()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    int fd;
-
-    bool acquire(const std::string& file, TextError& error)
-    {
-        const std::string path = followLinks(file) + ".lock";
-        for (;;) {
-            fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-            if (fd < 0) {
-                return fail(error, "open of the lock", errno);
-            }
-            int result;
-            while ((result = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            struct stat locked, named;
-            if (result != 0 || ::fstat(fd, &locked) != 0) {
-                return fail(error, "flock", errno);
-            }
-            if (::stat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
-                return true;
-            }
-            ::close(fd);
-        }
-    }
-};
-
 // Removes all but the newest evidenceKept damaged versions of a file (their
 // names end in the UTC time, so the name order is the age order). Best
 // effort: what fails stays for the next time.
@@ -262,27 +199,23 @@ void pruneEvidence(int directory, const std::string& prefix)
     }
 }
 
-// A name for a link, tried until one is free: a temp name, random, or the
-// next evidence name for attempt.
-std::string linkName(bool good, const std::string& base, const std::string& tempPrefix, int attempt)
+// A name for a link, tried until one is free: the save's own temp name with
+// its last character changed (a temp name, so that the stale-temp cleanup
+// takes it should the save die), or the next evidence name.
+std::string linkName(bool good, const std::string& base, const std::string& tempName, int attempt)
 {
     if (good) {
         static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-        unsigned char bytes[12];
-        if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-            return std::string();
-        }
-        std::string name = tempPrefix;
-        for (const unsigned char byte : bytes) {
-            name += alphabet[byte % 64];
-        }
+        std::string name = tempName;
+        const std::size_t last = std::strchr(alphabet, name.back()) - alphabet;
+        name.back() = alphabet[(last + 1 + static_cast<std::size_t>(attempt)) % 64];
         return name;
     }
     const std::time_t now = std::time(nullptr);
     std::tm utc;
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", ::gmtime_r(&now, &utc));
-    return stem(base) + damagedSuffix + stamp + (attempt > 0 ? "-" + std::to_string(attempt + 1) : "");
+    return evidencePrefix(base) + stamp + (attempt > 0 ? "-" + std::to_string(attempt + 1) : "");
 }
 
 // Whether the open file loads: readable, its checksum right, its text JSON.
@@ -299,7 +232,7 @@ bool linkEvidence(int directory, const char* from, const std::string& base, Text
 {
     for (int attempt = 0; attempt < 9; ++attempt) {
         if (::linkat(directory, from, directory, linkName(false, base, std::string(), attempt).c_str(), 0) == 0) {
-            pruneEvidence(directory, stem(base) + damagedSuffix);
+            pruneEvidence(directory, evidencePrefix(base));
             return true;
         }
         if (errno != EEXIST) {
@@ -359,9 +292,9 @@ bool verify(int fd, const struct stat& status, const std::string& text, TextErro
     return true;
 }
 
-bool keepGeneration(int directory, const std::string& base, const std::string& tempPrefix, TextError& error)
+bool keepGeneration(int directory, const std::string& base, const std::string& tempName, TextError& error)
 {
-    const std::string lastGood = stem(base) + lastGoodSuffix;
+    const std::string lastGood = lastGoodName(base);
     for (int attempt = 0; attempt < 10; ++attempt) {
         // Locked, so that a concurrent save's temp cleanup leaves the link
         // alone while it has a temp name.
@@ -379,15 +312,13 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
         TextError damage;
         const bool good = loads(old.fd, status, damage);
         if (!good && damage.systemError != 0) {
-            return fail(error, damage.reason, damage.systemError); // unread is not damaged
+            cparameters::setRecord(error, 0, 0, 0, damage.reason, damage.systemError); // unread is not damaged
+            return false;
         }
         if (!good) {
             return linkEvidence(directory, base.c_str(), base, error);
         }
-        const std::string name = linkName(true, base, tempPrefix, attempt);
-        if (name.empty()) {
-            return fail(error, "getrandom", errno);
-        }
+        const std::string name = linkName(true, base, tempName, attempt);
         if (::linkat(directory, base.c_str(), directory, name.c_str(), 0) != 0) {
             if (errno == EEXIST || errno == ENOENT) {
                 continue; // the name is taken, or the file was replaced meanwhile
@@ -425,8 +356,12 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
 
 std::string CParameterFile::lastGoodPath(const std::string& path)
 {
-    const std::string target = followLinks(path);
-    return directoryOf(target) + stem(baseOf(target)) + lastGoodSuffix;
+    cparameters::FileTarget target;
+    TextError error;
+    if (!cparameters::followLinks(path, target, error)) {
+        return path + lastGoodSuffix; // what cannot be followed cannot be read either
+    }
+    return target.path.substr(0, target.path.size() - target.base.size()) + lastGoodName(target.base);
 }
 
 bool CParameterFile::load(const std::string& path, CParameters& into, Report& report)
@@ -505,7 +440,7 @@ std::string CParameterFile::Report::message() const
 
 bool CParameterFile::repair(const std::string& path, Report& report, TextError& error)
 {
-    FileLock lock(-1);
+    CParameterFileLock lock;
     if (!lock.acquire(path, error)) {
         return false;
     }
@@ -531,7 +466,7 @@ bool CParameterFile::repair(const std::string& path, Report& report, TextError& 
 bool CParameterFile::saveIfUnchanged(const CParameters& parameters, const std::string& path, std::string& token,
                                      TextError& error)
 {
-    FileLock lock(-1);
+    CParameterFileLock lock;
     std::string now;
     if (!lock.acquire(path, error) || !currentToken(path, now, error)) {
         return false;

@@ -24,12 +24,15 @@ bool verify(int fd, const struct stat& status, const std::string& text, CParamet
             CParameterFile::Integrity* integrity = nullptr);
 
 // Keeps the file that a save is about to replace: a hard link to it under
-// a temp name (beginning with tempPrefix, so that the stale-temp cleanup
-// takes it should the save die) renamed onto its last good name when it
-// loads, or linked to a new FILE.damaged-<time> name when it does not. The
+// a temp name (tempName, the save's own, with its last character changed,
+// so that the stale-temp cleanup takes it should the save die) renamed onto
+// its last good name when it loads, or linked to a new FILE.damaged-<time>
+// name when it does not; a damaged last good version is linked to such a
+// name before it is replaced. Should other saves replace the file again
+// and again meanwhile, they keep it, and this one keeps nothing. The
 // save syncs the directory afterwards, which makes these changes durable
 // with its own rename.
-bool keepGeneration(int directory, const std::string& base, const std::string& tempPrefix,
+bool keepGeneration(int directory, const std::string& base, const std::string& tempName,
                     CParameters::TextError& error);
 
 } // namespace cparameters
