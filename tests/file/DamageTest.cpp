@@ -212,7 +212,7 @@ SUITE(Damage)
     TEST(EverySaveIsSealedAndLongNamesKeepTheirGenerations)
     {
         const Scratch scratch;
-        const std::string f = scratch.path(std::string(NAME_MAX - 18, 'x'));
+        const std::string f = scratch.path(std::string(NAME_MAX, 'x'));
         CHECK(parsed("{\"n\":1}").saveJSONFile(f) && parsed("{\"n\":2}").saveJSONFile(f));
         char value[64] = "";
         const ssize_t length = ::getxattr(f.c_str(), "user.cparameters.crc32", value, sizeof value);

@@ -108,6 +108,18 @@ WRAP(int, renameat, "rename", "renameat", (int from, const char* oldName, int to
 WRAP(int, unlinkat, "unlink", "unlinkat", (int directory, const char* path, int flags), (directory, path, flags),
      __THROW, (record({Operation::unlink, path, "", "", 0})))
 
+// Recorded, never failed: the save's link keeps a version beside the file,
+// and its failures are those of the calls around it.
+int linkat(int from, const char* oldName, int to, const char* newName, int flags) __THROW
+{
+    REAL(linkat);
+    const int result = real_linkat(from, oldName, to, newName, flags);
+    if (result == 0) {
+        record({Operation::link, oldName, newName, "", 0});
+    }
+    return result;
+}
+
 DIR* fdopendir(int fd)
 {
     REAL(fdopendir);
