@@ -58,17 +58,28 @@ struct Descriptor {
     int fd;
 };
 
-// CRC-32 (the polynomial of zlib and Ethernet), bit by bit: files are small,
-// and a table would cost a kilobyte. It finds every error of up to 32
-// adjacent bits, a flipped byte included.
+// CRC-32 (the polynomial of zlib and Ethernet), a byte at a time through a
+// table made on first use (in memory, not in the library's file). It finds
+// every error of up to 32 adjacent bits, a flipped byte included.
 std::uint32_t crc32(const std::string& data)
 {
+    struct Table {
+        Table()
+        {
+            for (std::uint32_t i = 0; i < 256; ++i) {
+                std::uint32_t crc = i;
+                for (int bit = 0; bit < 8; ++bit) {
+                    crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1u)));
+                }
+                entries[i] = crc;
+            }
+        }
+        std::uint32_t entries[256];
+    };
+    static const Table table;
     std::uint32_t crc = 0xFFFFFFFFu;
     for (const char byte : data) {
-        crc ^= static_cast<unsigned char>(byte);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
+        crc = crc >> 8 ^ table.entries[(crc ^ static_cast<unsigned char>(byte)) & 0xFFu];
     }
     return ~crc;
 }
@@ -219,12 +230,15 @@ std::string linkName(bool good, const std::string& base, const std::string& temp
 }
 
 // Whether the open file loads: readable, its checksum right, its text JSON.
+// A matching checksum says the text is a save's own, which parses.
 bool loads(int fd, struct stat& status, TextError& damage)
 {
     std::string text;
     CParameters parsed;
-    return ::fstat(fd, &status) == 0 && readAll(fd, text, damage) && cparameters::verify(fd, status, text, damage) &&
-           parsed.deSerialiseAsJSON(text, damage);
+    CParameterFile::Integrity integrity = CParameterFile::unsealed;
+    return ::fstat(fd, &status) == 0 && readAll(fd, text, damage) &&
+           cparameters::verify(fd, status, text, damage, &integrity) &&
+           (integrity == CParameterFile::checked || parsed.deSerialiseAsJSON(text, damage));
 }
 
 // Links the damaged file named from to the next free evidence name of base.
@@ -374,7 +388,7 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
     Report found;
     found.file = path;
     found.lastGood = lastGoodPath(path);
-    CParameters file, good, result;
+    CParameters file, good;
     bool goodRead = false, goodLoaded = false;
     Integrity fileIntegrity = unsealed, goodIntegrity = unsealed;
     const auto readGood = [&]() {
@@ -387,12 +401,11 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
     if (readVersion(path, file, found.fileError, &fileIntegrity, &found.token)) {
         found.serving = servesFile;
         found.integrity = fileIntegrity;
-        result = file;
     } else if (readGood()) {
         found.serving = servesLastGood;
         found.integrity = goodIntegrity;
-        result = good;
     }
+    CParameters& result = found.serving == servesFile ? file : good; // changed in place, then merged
     for (auto it = result.begin(); check && it != result.end(); ++it) {
         const std::string name = CParameters::getKey(it);
         if (check(name, *it)) {
