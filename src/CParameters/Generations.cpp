@@ -339,11 +339,21 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
             }
             return fail(error, "link", errno);
         }
+        // Removed again on every way out but the rename, std::bad_alloc included.
+        struct Link {
+            ~Link()
+            {
+                if (name != nullptr) {
+                    ::unlinkat(directory, name, 0);
+                }
+            }
+            int directory;
+            const char* name;
+        } link{directory, name.c_str()};
         struct stat linked;
         if (::fstatat(directory, name.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 || linked.st_ino != status.st_ino ||
             linked.st_dev != status.st_dev) {
-            ::unlinkat(directory, name.c_str(), 0); // another save replaced the file between open and link
-            continue;
+            continue; // another save replaced the file between open and link
         }
         // A damaged last good version is evidence too, not to be replaced.
         const Descriptor previous(
@@ -351,14 +361,12 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
         struct stat previousStatus {};
         if (previous.fd >= 0 && !loads(previous.fd, previousStatus, damage) && S_ISREG(previousStatus.st_mode) &&
             !linkEvidence(directory, lastGood.c_str(), base, error)) {
-            ::unlinkat(directory, name.c_str(), 0);
             return false;
         }
         if (::renameat(directory, name.c_str(), directory, lastGood.c_str()) != 0) {
-            const int number = errno;
-            ::unlinkat(directory, name.c_str(), 0);
-            return fail(error, "rename", number);
+            return fail(error, "rename", errno);
         }
+        link.name = nullptr;
         return true;
     }
     // The file was replaced again and again between open and link: other
