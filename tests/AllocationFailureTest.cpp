@@ -21,6 +21,7 @@
 
 #include <dlfcn.h>
 
+#include "CParameterFile.h"
 #include "CParameters.h"
 
 namespace {
@@ -190,6 +191,12 @@ SUITE(AllocationFailure)
                   [&](CParameters& parameters) { return std::to_string(parameters.loadJSONFile(path)); }) > 0);
         CHECK(failEachAllocation([&](CParameters& parameters) { return std::to_string(parameters.saveJSONFile(path)); },
                                  files) > 0);
+        std::ofstream(path) << "{\"shared\":"; // damaged: the last good version serves
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  CParameterFile::Report report;
+                  return std::to_string(CParameterFile::load(path, parameters, report)) + report.message();
+              }) > 0);
         std::remove(path.c_str());
+        std::remove((path + ".last-good").c_str());
     }
 }
