@@ -134,7 +134,17 @@ SUITE(Damage)
 {
     TEST(TheDamageMatrix)
     {
-        CHECK(forEachCase(CPARAMETERS_CASES "/damage.txt", 7, [](const Case& c) {
+        // Without extended attributes there is no checksum to catch a flip.
+        const Scratch probe;
+        parsed("{}").saveJSONFile(probe.path("f"));
+        const bool sealed = ::getxattr(probe.path("f").c_str(), "user.cparameters.crc32", nullptr, 0) > 0;
+        if (!sealed) {
+            std::cout << "SKIP the flipped-byte cases: no extended attributes in " << probe.dir << '\n';
+        }
+        CHECK(forEachCase(CPARAMETERS_CASES "/damage.txt", 7, [&](const Case& c) {
+                  if (!sealed && (c[1] == "flip" || c[2] == "flip")) {
+                      return;
+                  }
                   {
                       const Scratch scratch;
                       prepare(scratch, c);
