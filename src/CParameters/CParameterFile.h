@@ -58,7 +58,25 @@ public:
         bool damaged() const { return serving != servesFile || !fromLastGood.empty() || !dropped.empty(); }
         /// One line per finding, each ending in a newline; empty when
         /// nothing was amiss.
-        std::string message() const;
+        std::string message() const
+        {
+            std::string text;
+            if (serving != servesFile && !fileError.reason.empty()) {
+                text += file + ": " + fileError.message() + '\n';
+            }
+            if (serving == servesLastGood) {
+                text += file + ": the last good version serves: " + lastGood + '\n';
+            } else if (serving == servesNothing) {
+                text += file + ": no version serves; " + lastGood + ": " + lastGoodError.message() + '\n';
+            }
+            for (std::size_t i = 0; i < fromLastGood.size(); ++i) {
+                text += file + ": " + fromLastGood[i] + ": its value fails the check; the last good version's serves\n";
+            }
+            for (std::size_t i = 0; i < dropped.size(); ++i) {
+                text += file + ": " + dropped[i] + ": its value fails the check and is left out\n";
+            }
+            return text;
+        }
     };
 
     /// A value check for load(): true when \p value may stand under \p name.

@@ -13,7 +13,6 @@
 #include "FilePaths.h"
 #include "Generations.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -21,7 +20,6 @@
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -121,14 +119,17 @@ bool readAll(int fd, std::string& text, TextError& error)
 // written, and its CRC-32; "absent" for no file.
 std::string tokenOf(const struct stat& status, const std::string& text)
 {
-    return std::to_string(status.st_dev) + ':' + std::to_string(status.st_ino) + ':' + std::to_string(status.st_size) +
-           ':' + std::to_string(status.st_mtim.tv_sec) + '.' + std::to_string(status.st_mtim.tv_nsec) + ':' +
-           hex(crc32(text));
+    char token[96];
+    std::snprintf(token, sizeof token, "%llx:%llx:%llx:%lld.%09ld:%s", static_cast<unsigned long long>(status.st_dev),
+                  static_cast<unsigned long long>(status.st_ino), static_cast<unsigned long long>(status.st_size),
+                  static_cast<long long>(status.st_mtim.tv_sec), static_cast<long>(status.st_mtim.tv_nsec),
+                  hex(crc32(text)).c_str());
+    return token;
 }
 
 // Reads one version: opens only a regular file, checks its CRC-32 and
-// parses it into into (all or nothing).
-bool readVersion(const std::string& path, CParameters& into, TextError& error,
+// parses it into into (all or nothing); without into, only its token.
+bool readVersion(const std::string& path, CParameters* into, TextError& error,
                  CParameterFile::Integrity* integrity = nullptr, std::string* token = nullptr)
 {
     // Opened as loadJSONFile() opens: links followed as the kernel's rules
@@ -160,26 +161,17 @@ bool readVersion(const std::string& path, CParameters& into, TextError& error,
     if (token != nullptr) {
         *token = tokenOf(status, text);
     }
-    return cparameters::verify(file.fd, status, text, error, integrity) && into.deSerialiseAsJSON(text, error);
+    return into == nullptr ||
+           (cparameters::verify(file.fd, status, text, error, integrity) && into->deSerialiseAsJSON(text, error));
 }
 
-// The token of the file at path as it is now; false when it cannot be read.
-bool currentToken(const std::string& path, std::string& token, TextError& error)
+// Sets token to the file's as it is now (empty when it cannot be read);
+// always true: a save that said true stays a success.
+bool tokenNow(const std::string& path, std::string& token)
 {
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (file.fd < 0) {
-        token = "absent";
-        return errno == ENOENT || fail(error, "open", errno);
-    }
-    struct stat status;
-    std::string text;
-    if (::fstat(file.fd, &status) != 0) {
-        return fail(error, "fstat", errno);
-    }
-    if (!readAll(file.fd, text, error)) {
-        return false;
-    }
-    token = tokenOf(status, text);
+    TextError ignored;
+    token.clear();
+    readVersion(path, nullptr, ignored, nullptr, &token);
     return true;
 }
 
@@ -197,36 +189,31 @@ void pruneEvidence(int directory, const std::string& prefix)
         ::close(scan);
         return;
     }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(listing)) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
-            names.emplace_back(entry->d_name);
+    // A pass for each removal, the oldest each time: a save adds one at most.
+    for (std::size_t count = evidenceKept + 1; count > evidenceKept; ::rewinddir(listing)) {
+        std::string oldest;
+        count = 0;
+        while (const dirent* entry = ::readdir(listing)) {
+            if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+                ++count;
+                oldest = oldest.empty() || oldest > entry->d_name ? entry->d_name : oldest;
+            }
+        }
+        if (count > evidenceKept && ::unlinkat(directory, oldest.c_str(), 0) != 0) {
+            break;
         }
     }
     ::closedir(listing);
-    std::sort(names.begin(), names.end());
-    for (std::size_t i = 0; i + evidenceKept < names.size(); ++i) {
-        ::unlinkat(directory, names[i].c_str(), 0);
-    }
 }
 
-// A name for a link, tried until one is free: the save's own temp name with
-// its last character changed (a temp name, so that the stale-temp cleanup
-// takes it should the save die), or the next evidence name.
-std::string linkName(bool good, const std::string& base, const std::string& tempName, int attempt)
+// The save's own temp name with its last character changed for each
+// attempt: a temp name, so that the stale-temp cleanup takes it should the
+// save die.
+std::string linkName(std::string name, int attempt)
 {
-    if (good) {
-        static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-        std::string name = tempName;
-        const std::size_t last = std::strchr(alphabet, name.back()) - alphabet;
-        name.back() = alphabet[(last + 1 + static_cast<std::size_t>(attempt)) % 64];
-        return name;
-    }
-    const std::time_t now = std::time(nullptr);
-    std::tm utc;
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", ::gmtime_r(&now, &utc));
-    return evidencePrefix(base) + stamp + (attempt > 0 ? "-" + std::to_string(attempt + 1) : "");
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    name.back() = alphabet[(std::strchr(alphabet, name.back()) - alphabet + 1 + attempt) % 64];
+    return name;
 }
 
 // Whether the open file loads: readable, its checksum right, its text JSON.
@@ -244,9 +231,16 @@ bool loads(int fd, struct stat& status, TextError& damage)
 // Links the damaged file named from to the next free evidence name of base.
 bool linkEvidence(int directory, const char* from, const std::string& base, TextError& error)
 {
-    for (int attempt = 0; attempt < 9; ++attempt) {
-        if (::linkat(directory, from, directory, linkName(false, base, std::string(), attempt).c_str(), 0) == 0) {
-            pruneEvidence(directory, evidencePrefix(base));
+    const std::time_t now = std::time(nullptr);
+    std::tm utc;
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp - 2, "%Y%m%dT%H%M%SZ", ::gmtime_r(&now, &utc));
+    const std::string prefix = evidencePrefix(base);
+    for (char attempt = '1'; attempt <= '9'; ++attempt) {
+        const char suffix[] = {'-', attempt, '\0'};
+        const std::string name = prefix + stamp + (attempt > '1' ? suffix : "");
+        if (::linkat(directory, from, directory, name.c_str(), 0) == 0) {
+            pruneEvidence(directory, prefix);
             return true;
         }
         if (errno != EEXIST) {
@@ -290,7 +284,7 @@ bool verify(int fd, const struct stat& status, const std::string& text, TextErro
         long long seconds = 0;
         long nanoseconds = 0;
         if (std::sscanf(value, "crc32=%8x mtime=%lld.%9ld", &crc, &seconds, &nanoseconds) != 3) {
-            setRecord(error, 0, 0, 0, std::string("damaged: unreadable ") + attribute, 0);
+            setRecord(error, 0, 0, 0, "damaged: its checksum attribute is unreadable", 0);
             return false;
         }
         found = seconds != status.st_mtim.tv_sec || nanoseconds != status.st_mtim.tv_nsec ? CParameterFile::edited
@@ -332,7 +326,7 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
         if (!good) {
             return linkEvidence(directory, base.c_str(), base, error);
         }
-        const std::string name = linkName(true, base, tempName, attempt);
+        const std::string name = linkName(tempName, attempt);
         if (::linkat(directory, base.c_str(), directory, name.c_str(), 0) != 0) {
             if (errno == EEXIST || errno == ENOENT) {
                 continue; // the name is taken, or the file was replaced meanwhile
@@ -393,95 +387,75 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
 
 bool CParameterFile::load(const std::string& path, CParameters& into, Report& report, const ValueCheck& check)
 {
-    Report found;
-    found.file = path;
-    found.lastGood = lastGoodPath(path);
+    // Filled in place: a Report's assignment would cost more code than this.
+    report.serving = servesNothing;
+    report.integrity = unsealed;
+    report.file = path;
+    report.lastGood = lastGoodPath(path);
+    report.fileError = report.lastGoodError = TextError();
+    report.fromLastGood.clear();
+    report.dropped.clear();
+    report.token.clear();
     CParameters file, good;
     bool goodRead = false, goodLoaded = false;
     Integrity fileIntegrity = unsealed, goodIntegrity = unsealed;
     const auto readGood = [&]() {
         if (!goodRead) {
             goodRead = true;
-            goodLoaded = readVersion(found.lastGood, good, found.lastGoodError, &goodIntegrity);
+            goodLoaded = readVersion(report.lastGood, &good, report.lastGoodError, &goodIntegrity);
         }
         return goodLoaded;
     };
-    if (readVersion(path, file, found.fileError, &fileIntegrity, &found.token)) {
-        found.serving = servesFile;
-        found.integrity = fileIntegrity;
+    if (readVersion(path, &file, report.fileError, &fileIntegrity, &report.token)) {
+        report.serving = servesFile;
+        report.integrity = fileIntegrity;
     } else if (readGood()) {
-        found.serving = servesLastGood;
-        found.integrity = goodIntegrity;
+        report.serving = servesLastGood;
+        report.integrity = goodIntegrity;
     }
-    CParameters& result = found.serving == servesFile ? file : good; // changed in place, then merged
+    CParameters& result = report.serving == servesFile ? file : good; // changed in place, then merged
     for (auto it = result.begin(); check && it != result.end(); ++it) {
         const std::string name = CParameters::getKey(it);
         if (check(name, *it)) {
             continue;
         }
-        if (found.serving == servesFile && readGood() && good.exists(name) && check(name, good.getParam(name))) {
-            found.fromLastGood.push_back(name);
+        if (report.serving == servesFile && readGood() && good.exists(name) && check(name, good.getParam(name))) {
+            report.fromLastGood.push_back(name);
         } else {
-            found.dropped.push_back(name);
+            report.dropped.push_back(name);
         }
     }
-    for (const std::string& name : found.fromLastGood) {
+    for (const std::string& name : report.fromLastGood) {
         result.setParam(name, good.getParam(name));
     }
-    for (const std::string& name : found.dropped) {
+    for (const std::string& name : report.dropped) {
         result.removeParam(name);
     }
-    const bool served = found.serving != servesNothing;
+    const bool served = report.serving != servesNothing;
     if (served) {
         into.append(result);
     }
-    report = std::move(found);
     return served;
-}
-
-std::string CParameterFile::Report::message() const
-{
-    std::string text;
-    if (serving != servesFile && !fileError.reason.empty()) {
-        text += file + ": " + fileError.message() + '\n';
-    }
-    if (serving == servesLastGood) {
-        text += file + ": the last good version serves: " + lastGood + '\n';
-    } else if (serving == servesNothing) {
-        text += lastGood + ": " + lastGoodError.message() + '\n' + file + ": no version serves\n";
-    }
-    for (const std::string& name : fromLastGood) {
-        text += file + ": the value of \"" + name + "\" fails the check; the last good version's serves\n";
-    }
-    for (const std::string& name : dropped) {
-        text += file + ": the value of \"" + name + "\" fails the check and is left out\n";
-    }
-    return text;
 }
 
 bool CParameterFile::repair(const std::string& path, Report& report, TextError& error)
 {
     CParameterFileLock lock;
+    CParameters good;
     if (!lock.acquire(path, error)) {
         return false;
     }
-    CParameters file, good;
-    report = Report();
-    report.file = path;
-    report.lastGood = lastGoodPath(path);
-    if (readVersion(path, file, report.fileError, &report.integrity, &report.token)) {
-        report.serving = servesFile;
-        cparameters::setRecord(error, 0, 0, 0, std::string(), 0);
-        return true;
-    }
-    if (!readVersion(report.lastGood, good, report.lastGoodError, &report.integrity)) {
-        cparameters::setRecord(error, 0, 0, 0, "no last good version to restore: " + report.lastGoodError.message(),
+    if (!load(path, good, report)) {
+        cparameters::setRecord(error, 0, 0, 0, "no last good version to restore: " + report.lastGoodError.reason,
                                report.lastGoodError.systemError);
         return false;
     }
-    report.serving = servesLastGood;
+    if (report.serving == servesFile) {
+        cparameters::setRecord(error, 0, 0, 0, std::string(), 0);
+        return true;
+    }
     // The save moves the damaged file aside before its rename.
-    return good.saveJSONFile(path, error) && currentToken(path, report.token, error);
+    return good.saveJSONFile(path, error) && tokenNow(path, report.token);
 }
 
 bool CParameterFile::saveIfUnchanged(const CParameters& parameters, const std::string& path, std::string& token,
@@ -489,12 +463,12 @@ bool CParameterFile::saveIfUnchanged(const CParameters& parameters, const std::s
 {
     CParameterFileLock lock;
     std::string now;
-    if (!lock.acquire(path, error) || !currentToken(path, now, error)) {
+    if (!lock.acquire(path, error) || (!readVersion(path, nullptr, error, nullptr, &now) && now.empty())) {
         return false;
     }
     if (now != token) {
         cparameters::setRecord(error, 0, 0, 0, "changed since it was loaded", ESTALE);
         return false;
     }
-    return parameters.saveJSONFile(path, error) && currentToken(path, token, error);
+    return parameters.saveJSONFile(path, error) && tokenNow(path, token);
 }

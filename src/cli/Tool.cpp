@@ -67,19 +67,18 @@ namespace {
 // is empty where \p missingIsEmpty.
 int loadInto(View& view, const std::string& file, bool missingIsEmpty)
 {
-    const bool served = CParameterFile::load(file, view.file, view.report);
-    const bool missing =
-        view.report.fileError.systemError == ENOENT && view.report.lastGoodError.systemError == ENOENT;
-    if (served || (missing && missingIsEmpty)) {
-        if (view.report.damaged() && !missing) {
-            std::string text = view.report.message();
-            for (std::string::size_type end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
-                say("cparameters: warning: " + text.substr(0, end));
-            }
-        }
+    CParameterFile::Report report;
+    const bool served = CParameterFile::load(file, view.file, report);
+    if (report.serving == CParameterFile::servesFile ||
+        (missingIsEmpty && report.fileError.systemError == ENOENT && report.lastGoodError.systemError == ENOENT)) {
         return done;
     }
-    return loadFault(file, view.report.fileError);
+    const int status = loadFault(file, report.fileError);
+    if (!served) {
+        return status;
+    }
+    say("cparameters: warning: " + file + ": the last good version serves: " + report.lastGood);
+    return done;
 }
 
 } // namespace

@@ -51,13 +51,12 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
 // What a command works on. Built only by load() and changeFile(), so that
 // every command sees FILE the same way.
 struct View {
-    CParameters file;             // FILE's own entries: what a change saves
-    CParameterFile::Report report; // which version of FILE serves, and why
+    CParameters file; // FILE's own entries: what a change saves
 };
 
 // Loads FILE into \p view; a missing FILE is empty where \p missingIsEmpty.
-// A damaged FILE falls back to its last good version, and when neither
-// serves the view is empty: each with a warning on standard error.
+// A damaged FILE is reported, and its last good version serves, with a
+// warning; when neither loads, the fault of FILE is the status.
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
 
 // The view of a command that only reads. It lives until the process ends,

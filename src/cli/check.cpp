@@ -3,12 +3,11 @@
 #include "Tool.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace cli {
 
 // A damaged FILE is reported as a load fault (status 1, or 3 when it cannot
-// be read), then which version would serve in its place.
+// be read), then the last good version that would serve in its place.
 int check(const Args& args, const Options&)
 {
     if (args.empty()) {
@@ -16,18 +15,14 @@ int check(const Args& args, const Options&)
     }
     int status = done;
     for (const std::string& file : args) {
-        View view;
-        const bool served = CParameterFile::load(file, view.file, view.report);
-        if (!view.report.damaged()) {
+        CParameters parameters;
+        CParameterFile::Report report;
+        if (CParameterFile::load(file, parameters, report) && report.serving == CParameterFile::servesFile) {
             continue;
         }
-        status = std::max(status, view.report.serving == CParameterFile::servesFile
-                                      ? int(rejected)
-                                      : loadFault(file, view.report.fileError));
-        if (served) {
-            say("cparameters: " + file + ": the last good version would serve: " + view.report.lastGood);
-        } else if (view.report.lastGoodError.systemError != ENOENT) {
-            say("cparameters: " + view.report.lastGood + ": " + view.report.lastGoodError.message());
+        status = std::max(status, loadFault(file, report.fileError));
+        if (report.serving == CParameterFile::servesLastGood) {
+            say("cparameters: " + file + ": the last good version would serve: " + report.lastGood);
         }
     }
     return status;

@@ -15,7 +15,7 @@ int get(const Args& args, const Options& options)
     // A damaged FILE without a last good version that loads leaves DEFAULT
     // to serve, as the defaults serve a program.
     if (const int status = load(options, args[0], true, view)) {
-        if (status != rejected || view.report.fileError.systemError != 0) {
+        if (status != rejected) {
             return status;
         }
         say("cparameters: warning: " + args[0] + ": no version of it loads; DEFAULT serves");

@@ -19,7 +19,7 @@ int repair(const Args& args, const Options&)
         return error.systemError != 0 && error.systemError != ENOENT ? systemFailure : rejected;
     }
     if (report.serving == CParameterFile::servesLastGood) {
-        say("cparameters: " + args[0] + ": " + report.fileError.message());
+        loadFault(args[0], report.fileError);
         say("cparameters: " + args[0] + ": restored from " + report.lastGood);
     }
     return done;
