@@ -396,17 +396,19 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
     report.fromLastGood.clear();
     report.dropped.clear();
     report.token.clear();
+    // Without a check each version is read straight into the caller's
+    // container, which a read changes all or not at all.
     CParameters file, good;
     bool goodRead = false, goodLoaded = false;
     Integrity fileIntegrity = unsealed, goodIntegrity = unsealed;
     const auto readGood = [&]() {
         if (!goodRead) {
             goodRead = true;
-            goodLoaded = readVersion(report.lastGood, &good, report.lastGoodError, &goodIntegrity);
+            goodLoaded = readVersion(report.lastGood, check ? &good : &into, report.lastGoodError, &goodIntegrity);
         }
         return goodLoaded;
     };
-    if (readVersion(path, &file, report.fileError, &fileIntegrity, &report.token)) {
+    if (readVersion(path, check ? &file : &into, report.fileError, &fileIntegrity, &report.token)) {
         report.serving = servesFile;
         report.integrity = fileIntegrity;
     } else if (readGood()) {
@@ -432,7 +434,7 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
         result.removeParam(name);
     }
     const bool served = report.serving != servesNothing;
-    if (served) {
+    if (served && check) {
         into.append(result);
     }
     return served;
