@@ -138,6 +138,9 @@ bool readVersion(const std::string& path, CParameters* into, TextError& error,
     if (!cparameters::followLinks(path, target, error)) {
         return false;
     }
+    if (target.exists && !cparameters::refuseIrregular(error, "", target.status.st_mode)) {
+        return false; // refused before it is opened: opening a FIFO would wake its writer
+    }
     const Descriptor file(
         target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW) : -1);
     if (file.fd < 0) {
@@ -349,10 +352,17 @@ bool keepGeneration(int directory, const std::string& base, const std::string& t
             linked.st_dev != status.st_dev) {
             continue; // another save replaced the file between open and link
         }
-        // A damaged last good version is evidence too, not to be replaced.
+        // A damaged last good version is evidence too, not to be replaced;
+        // only a regular file is opened.
+        struct stat previousStatus;
+        const bool regular = ::fstatat(directory, lastGood.c_str(), &previousStatus, AT_SYMLINK_NOFOLLOW) == 0 &&
+                             S_ISREG(previousStatus.st_mode);
+        if (regular && previousStatus.st_ino == status.st_ino && previousStatus.st_dev == status.st_dev) {
+            return true; // kept already, by a save beside this one: a rename onto it would leave the link
+        }
         const Descriptor previous(
-            ::openat(directory, lastGood.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-        struct stat previousStatus {};
+            regular ? ::openat(directory, lastGood.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)
+                    : -1);
         if (previous.fd >= 0 && !loads(previous.fd, previousStatus, damage) && S_ISREG(previousStatus.st_mode) &&
             !linkEvidence(directory, lastGood.c_str(), base, error)) {
             return false;
