@@ -2,8 +2,7 @@
 # Shared by the tool's test scripts, which CTest runs as
 #   bash SCRIPT [CASEFILE] PROGRAM [EMULATOR...]
 # so that a cross build runs the tool under its emulator. Each script works in
-# a fresh folder of its own, removed at the end, and ends with
-# `exit $((failures != 0))`.
+# a fresh folder of its own, removed at the end, and ends with `finish`.
 set -u
 program=$1
 shift
@@ -16,4 +15,21 @@ failures=0
 fail() {
     echo "$*" >&2
     failures=$((failures + 1))
+}
+
+# skip REASON: a check this run cannot make. The script then ends as skipped
+# (exit status 77, which CTest reports as a skip), unless a check failed.
+skipped=()
+skip() {
+    skipped+=("$*")
+}
+
+finish() {
+    local reason
+    for reason in "${skipped[@]}"; do
+        echo "skipped: $reason"
+    done
+    [ "$failures" = 0 ] || exit 1
+    [ "${#skipped[@]}" = 0 ] || exit 77
+    exit 0
 }
