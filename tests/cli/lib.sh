@@ -19,17 +19,12 @@ fail() {
 
 # skip REASON: a check this run cannot make. The script then ends as skipped
 # (exit status 77, which CTest reports as a skip), unless a check failed.
-skipped=()
+skipped=""
 skip() {
-    skipped+=("$*")
+    skipped+="skipped: $*"$'\n'
 }
 
 finish() {
-    local reason
-    for reason in "${skipped[@]}"; do
-        echo "skipped: $reason"
-    done
-    [ "$failures" = 0 ] || exit 1
-    [ "${#skipped[@]}" = 0 ] || exit 77
-    exit 0
+    printf %s "$skipped"
+    exit $((failures != 0 ? 1 : ${#skipped} != 0 ? 77 : 0))
 }
