@@ -8,8 +8,9 @@
 # program runs the suites or tests named on its command line, all without
 # one. A suite of ALONE, one whose test may skip (TestMain.h), is left out of
 # <Name> and runs as the CTest test <Name>.<suite> of its own, so that its
-# skip shows as such and hides nothing else. MEMCHECK runs <Name> under
-# valgrind's memcheck as well (memcheck.<Name>) where memcheck runs.
+# skip shows as such and hides nothing else. MEMCHECK runs the CTest test
+# <Name> under valgrind's memcheck as well (memcheck.<Name>, without the
+# ALONE suites) where memcheck runs.
 function(cparameters_add_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "MEMCHECK" "LABEL" "SOURCES;LIBRARIES;ALONE")
   add_executable(${name} ${name}.cpp ${arg_SOURCES})
