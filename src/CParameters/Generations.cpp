@@ -243,6 +243,10 @@ bool linkEvidence(int directory, const char* from, const std::string& base, Text
         const char suffix[] = {'-', attempt, '\0'};
         const std::string name = prefix + stamp + (attempt > '1' ? suffix : "");
         if (::linkat(directory, from, directory, name.c_str(), 0) == 0) {
+            // Durable before the save's rename can make it the only name left.
+            if (::fsync(directory) != 0) {
+                return fail(error, "fsync of the directory", errno);
+            }
             pruneEvidence(directory, prefix);
             return true;
         }

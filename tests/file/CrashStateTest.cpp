@@ -269,6 +269,29 @@ SUITE(PowerCuts)
         CHECK(generationFaults("save without the link", withoutKind(save, Operation::link)) > 0);
     }
 
+    // A damaged file is never lost to the save that replaces it: in every
+    // state where the file is the new version, the damaged one is there as
+    // evidence; the last good version is not touched.
+    TEST(ASaveOverADamagedFileKeepsItAsEvidence)
+    {
+        const std::string damaged = "{\"p0\":\"old-0\",", older = version(10, "older").serialiseAsJSON();
+        const Recorded save = record({{target, damaged}, {"params.json.last-good", older}});
+        int faults = 0;
+        for (std::size_t count = 0; count <= save.log.size(); ++count) {
+            for (const Files& state : crashStates(save.before, save.log, count)) {
+                const bool kept = std::any_of(state.begin(), state.end(), [&](const Files::value_type& file) {
+                    return file.first.compare(0, 20, "params.json.damaged-") == 0 && file.second == damaged;
+                });
+                const Scratch scratch(state);
+                const std::string file = state.count(target) ? state.at(target) : "";
+                faults += loaded(scratch.path("params.json.last-good")) != older ||
+                          (file != damaged && (loaded(scratch.path(target)) != newVersion.serialiseAsJSON() || !kept));
+            }
+        }
+        CHECK(save.saved);
+        CHECK_EQUAL(0, faults);
+    }
+
     // The checker is not vacuous: the same save without its fsync of the
     // file, without the directory's, or a save that writes in place, is
     // caught.

@@ -150,8 +150,10 @@ SUITE(Damage)
                       prepare(scratch, c);
                       CParameters loaded;
                       CParameterFile::Report report;
+                      const std::string before = filesLeft(scratch);
                       const bool served = CParameterFile::load(scratch.path("f"), loaded, report, numberN);
                       checkCase(c, "load " + c[3], "load " + describe(served, loaded, report));
+                      checkCase(c, "load leaves " + before, "load leaves " + filesLeft(scratch));
                       checkCase(c, "served " + std::to_string(served != c[3].compare(0, 7, "nothing")),
                                 "served " + std::to_string(served));
                   }
