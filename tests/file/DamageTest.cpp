@@ -4,6 +4,7 @@
 // the evidence kept; and the compare-and-save of a daemon racing the tool.
 #include "../CaseFile.h"
 #include "FileTest.h"
+#include "SystemCalls.h"
 
 #include <CParameterFile.h>
 
@@ -13,6 +14,7 @@
 #include <climits>
 #include <iostream>
 #include <cstdlib>
+#include <functional>
 #include <set>
 
 #include <fcntl.h>
@@ -236,6 +238,33 @@ SUITE(Damage)
         const std::string lastGood = CParameterFile::lastGoodPath(f);
         CHECK(fs::path(lastGood).filename().string().size() <= NAME_MAX);
         CHECK_EQUAL("{\"n\":1}", loaded(lastGood));
+    }
+
+    // A file system without extended attributes (ENOTSUP), taken as the first
+    // fsetxattr or fgetxattr failing so: the save goes on without a checksum,
+    // the load reads the file as unsealed.
+    TEST(WithoutExtendedAttributesFilesAreSavedAndReadUnsealed)
+    {
+        const Scratch scratch;
+        const std::string f = scratch.path("f");
+        const auto failing = [](const char* call, const std::function<bool()>& run) {
+            for (long k = 1; k < 100; ++k) {
+                syscalls::Session session(k, ENOTSUP);
+                const bool done = run();
+                if (session.failed == call || session.failed.empty()) {
+                    return done && session.failed == call;
+                }
+            }
+            return false;
+        };
+        CHECK(failing("fsetxattr", [&] { return parsed("{\"n\":1}").saveJSONFile(f); }));
+        CHECK(::getxattr(f.c_str(), "user.cparameters.crc32", nullptr, 0) < 0);
+        CParameters loaded;
+        CParameterFile::Report report;
+        CHECK(CParameterFile::load(f, loaded, report) && report.integrity == CParameterFile::unsealed);
+        CHECK(parsed("{\"n\":2}").saveJSONFile(f));
+        CHECK(failing("fgetxattr", [&] { return CParameterFile::load(f, loaded, report); }));
+        CHECK(report.integrity == CParameterFile::unsealed && loaded.getParamAsInt("n", 0) == 2);
     }
 }
 
