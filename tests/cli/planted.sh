@@ -40,7 +40,7 @@ exec 7<>fifo && wait "$writer"; exec 7<&- && rm -f opened fifo
 # A folder, a loop and a missing folder stop before any lock file is made.
 mkdir folder && ln -s loop loop
 refused "folder: open: not a regular file but a directory" "${tool[@]}" set folder a 1
-refused "loop: open: loop: Too many levels of symbolic links" "${tool[@]}" set loop a 1
+refused "loop: open: Too many levels of symbolic links" "${tool[@]}" set loop a 1
 refused "open: nowhere: No such file or directory" "${tool[@]}" set nowhere/f a 1
 rm -r folder loop
 
@@ -102,8 +102,8 @@ as_user flock -n f.lock true 2>/dev/null && fail "a reader took f.lock"
 # it, whatever that setting says; a missing target is then not made.
 mkdir -m 1777 shared && chown $user shared
 ln -s ../secret shared/theirs && chown -h 1234 shared/theirs
-refused "open: shared/theirs: Permission denied" "${tool[@]}" set shared/theirs a 1
-refused "open: shared/theirs: Permission denied" "${tool[@]}" get shared/theirs a
+refused "shared/theirs: open: Permission denied" "${tool[@]}" set shared/theirs a 1
+refused "shared/theirs: open: Permission denied" "${tool[@]}" get shared/theirs a
 [ ! -e secret ] || fail "a link of another user's was followed"
 ln -s ../owners shared/owners && chown -h $user shared/owners
 ln -s ../mine shared/mine

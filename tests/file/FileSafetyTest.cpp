@@ -71,7 +71,8 @@ SUITE(Descriptors)
             CParameterFileLock lock;
             CParameters::TextError error;
             for (int i = 0; !stop; ++i) {
-                const bool done = lock.acquire(path, error) && version(200, std::to_string(i)).saveJSONFile(path, error);
+                const bool done =
+                    lock.acquire(path, error) && version(200, std::to_string(i)).saveJSONFile(path, error);
                 ++(done ? saved : failed);
                 lock.release();
             }
