@@ -58,8 +58,9 @@ exec 8>&-
 [ "$said" = $'cparameters: standard output: Broken pipe\nexit status 3' ] || fail "export into a closed pipe: $said"
 
 # Running out of memory is a system error, the file untouched. The limit is
-# on address space, which an emulator reserves for itself: natively only.
-if [ "${#tool[@]}" -eq 1 ]; then
+# on address space, which an emulator and the sanitizers reserve for
+# themselves: natively only.
+if [ "${#tool[@]}" -eq 1 ] && [ -z "${CPARAMETERS_SANITIZE-}" ]; then
     awk 'BEGIN { printf "{"; for (i = 0; i < 200000; i++) printf "%s\"name%d\":\"value of some length %d\"", i ? "," : "", i, i; print "}" }' >big
     cp big before
     said=$(ulimit -v 30000 && "${tool[@]}" set big a 1 2>&1; echo "exit status $?")
@@ -67,7 +68,7 @@ if [ "${#tool[@]}" -eq 1 ]; then
         fail "set out of memory: $said"
     rm big before
 else
-    echo "SKIP out of memory: the address space limit would bind the emulator"
+    echo "SKIP out of memory: the address space limit would bind the emulator or the sanitizers"
 fi
 
 if [ "$(id -u)" != 0 ]; then
