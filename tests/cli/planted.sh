@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
-# What a less trusted user can plant where the tool works: links, FIFOs and
-# devices at FILE or FILE.lock, folders, loops, long names; and what root's
-# changes must keep (owner, a lock that readers cannot hold). The parts that
-# need root (chown, mknod, another user) say SKIP when run as anyone else.
+# What a less trusted user can plant where the tool works (links, FIFOs and
+# devices at FILE or FILE.lock, loops), what the tool must bear (long names,
+# closed pipes, no memory), and what root's changes must keep (owners, a lock
+# that readers cannot hold). The parts that need root (chown, mknod, another
+# user) are skipped when run as anyone else.
 . "$(dirname "$0")/lib.sh"
 chmod 755 "$work"
 
@@ -68,12 +69,12 @@ if [ "${#tool[@]}" -eq 1 ] && [ -z "${CPARAMETERS_SANITIZE-}" ]; then
         fail "set out of memory: $said"
     rm big before
 else
-    echo "SKIP out of memory: the address space limit would bind the emulator or the sanitizers"
+    skip "out of memory: the address space limit would bind the emulator or the sanitizers"
 fi
 
 if [ "$(id -u)" != 0 ]; then
-    echo "SKIP owners, devices and other users: they need root"
-    exit $((failures != 0))
+    skip "owners, devices and other users: they need root"
+    finish
 fi
 user=65534
 as_user() { setpriv --reuid=$user --regid=$user --clear-groups "$@"; }
@@ -108,4 +109,4 @@ ln -s ../owners shared/owners && chown -h $user shared/owners
 ln -s ../mine shared/mine
 "${tool[@]}" set shared/owners a 1 && "${tool[@]}" set shared/mine a 1 && [ -e owners ] && [ -e mine ] ||
     fail "links of the caller and the folder's owner were not followed"
-exit $((failures != 0))
+finish
