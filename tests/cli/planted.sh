@@ -92,8 +92,11 @@ touch data/svc.lock && chmod 644 data/svc.lock
 "${tool[@]}" set data/svc a 1 || fail "set of the service's file failed"
 [ "$(stat -c '%u:%g %a' data/svc data/svc.lock | tr '\n' ' ')" = "$user:$user 600 $user:$user 200 " ] ||
     fail "owners and modes: $(stat -c '%n %u:%g %a' data/svc data/svc.lock)"
-as_user "${tool[@]}" set data/svc b 2 && [ "$(as_user "${tool[@]}" get data/svc a)" = 1 ] ||
+if ! as_user "${tool[@]}" --version >/dev/null 2>&1; then
+    skip "user $user cannot run the tool from here: a folder on its path is closed to others"
+elif ! as_user "${tool[@]}" set data/svc b 2 || [ "$(as_user "${tool[@]}" get data/svc a)" != 1 ]; then
     fail "the service cannot change its file"
+fi
 chmod 644 f && "${tool[@]}" set f a 1 && [ "$(stat -c %a f.lock)" = 200 ] || fail "f.lock: $(stat -c %a f.lock)"
 as_user flock -n f.lock true 2>/dev/null && fail "a reader took f.lock"
 
