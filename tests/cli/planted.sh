@@ -80,9 +80,12 @@ user=65534
 as_user() { setpriv --reuid=$user --regid=$user --clear-groups "$@"; }
 
 # A device at FILE.lock is refused before it is opened.
-mknod f.lock c 1 3
-refused "open: f.lock: not a regular file but a device" "${tool[@]}" set f a 1
-rm f.lock
+if mknod f.lock c 1 3 2>/dev/null; then
+    refused "open: f.lock: not a regular file but a device" "${tool[@]}" set f a 1
+    rm f.lock
+else
+    skip "no device nodes can be made here (mknod), so none at FILE.lock"
+fi
 
 # Root's set keeps a service's file its own; the lock file takes the file's
 # owner and its write bits only, so that a reader cannot hold it, and an old
