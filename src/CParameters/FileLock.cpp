@@ -117,7 +117,7 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         if (!cparameters::refuseIrregular(error, shown.c_str(), locked.st_mode)) {
             return refuse();
         }
-        if (locked.st_nlink != 1) { // another name of some other file
+        if (locked.st_nlink > 1) { // another name of some other file
             return failCall(error, "open", shown.c_str(), EMLINK) || refuse();
         }
         if (target.exists) {
