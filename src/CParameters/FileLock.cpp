@@ -69,12 +69,12 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
     release();
     cparameters::FileTarget target;
     if (!cparameters::followLinks(path, target, error) ||
-        (target.exists && !cparameters::refuseIrregular(error, "", target.status.st_mode))) {
+        (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode))) {
         return false;
     }
     m_directory = ::open(target.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
     if (m_directory < 0) {
-        return failCall(error, "open", target.directory, errno);
+        return failCall(error, "open", target.directory.c_str(), errno);
     }
     m_name = cparameters::nameBeside(target.base, ".lock", false);
     const std::string shown = target.path.substr(0, target.path.size() - target.base.size()) + m_name;
@@ -90,11 +90,11 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         // be done, and on what open() gave.
         struct stat named, locked;
         if (::fstatat(m_directory, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (!cparameters::refuseIrregular(error, shown, named.st_mode)) {
+            if (!cparameters::refuseIrregular(error, shown.c_str(), named.st_mode)) {
                 return refuse();
             }
         } else if (errno != ENOENT) {
-            return failCall(error, "stat", shown, errno) || refuse();
+            return failCall(error, "stat", shown.c_str(), errno) || refuse();
         }
         // Write bits only, so that nobody opens it who may not write FILE;
         // a new FILE will get 0666 less the umask, its lock the same less
@@ -109,16 +109,16 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
             }
         }
         if (m_fd < 0) {
-            return failCall(error, "open", shown, errno) || refuse();
+            return failCall(error, "open", shown.c_str(), errno) || refuse();
         }
         if (::fstat(m_fd, &locked) != 0) {
-            return failCall(error, "fstat", shown, errno) || refuse();
+            return failCall(error, "fstat", shown.c_str(), errno) || refuse();
         }
-        if (!cparameters::refuseIrregular(error, shown, locked.st_mode)) {
+        if (!cparameters::refuseIrregular(error, shown.c_str(), locked.st_mode)) {
             return refuse();
         }
-        if (locked.st_nlink != 1) { // another name of some other file
-            return failCall(error, "open", shown, EMLINK) || refuse();
+        if (locked.st_nlink > 1) { // another name of some other file
+            return failCall(error, "open", shown.c_str(), EMLINK) || refuse();
         }
         if (target.exists) {
             conform(m_fd, locked, target.status);
@@ -127,10 +127,10 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         while ((result = ::flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
         if (result != 0) {
-            return failCall(error, "flock", shown, errno) || refuse();
+            return failCall(error, "flock", shown.c_str(), errno) || refuse();
         }
-        if (::fstatat(m_directory, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
+        if (::fstatat(m_directory, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == locked.st_dev &&
+            named.st_ino == locked.st_ino) {
             cparameters::setRecord(error, 0, 0, 0, std::string(), 0);
             return true;
         }

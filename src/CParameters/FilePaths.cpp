@@ -15,25 +15,37 @@
 
 namespace cparameters {
 
-bool failCall(CParameters::TextError& error, const std::string& call, const std::string& name, int number)
+namespace {
+
+// "CALL: NAME: WHAT", or "CALL: WHAT" without a name; always false. Appended
+// piece by piece: a chain of + would inline a temporary string for each.
+bool failWith(CParameters::TextError& error, const char* call, const char* name, const char* what, int number)
 {
-    setRecord(error, 0, 0, 0, call + ": " + (name.empty() ? std::string() : name + ": ") + std::strerror(number), number);
+    std::string reason(call);
+    reason.append(": ");
+    if (name != nullptr) {
+        reason.append(name).append(": ");
+    }
+    setRecord(error, 0, 0, 0, std::move(reason.append(what)), number);
     return false;
 }
 
-bool refuseIrregular(CParameters::TextError& error, const std::string& name, mode_t mode)
+} // namespace
+
+bool failCall(CParameters::TextError& error, const char* call, const char* name, int number)
 {
-    if (S_ISREG(mode)) {
-        return true;
-    }
-    const char* const kind = S_ISDIR(mode)    ? "a directory"
-                             : S_ISFIFO(mode) ? "a FIFO"
-                             : S_ISSOCK(mode) ? "a socket"
-                             : S_ISLNK(mode)  ? "a symbolic link"
-                                              : "a device";
-    setRecord(error, 0, 0, 0, "open: " + (name.empty() ? std::string() : name + ": ") + "not a regular file but " + kind,
-              S_ISDIR(mode) ? EISDIR : EINVAL);
-    return false;
+    return failWith(error, call, name, std::strerror(number), number);
+}
+
+bool refuseIrregular(CParameters::TextError& error, const char* name, mode_t mode)
+{
+    const char* const kind = S_ISREG(mode)    ? nullptr
+                             : S_ISDIR(mode)  ? "not a regular file but a directory"
+                             : S_ISFIFO(mode) ? "not a regular file but a FIFO"
+                             : S_ISSOCK(mode) ? "not a regular file but a socket"
+                             : S_ISLNK(mode)  ? "not a regular file but a symbolic link"
+                                              : "not a regular file but a device";
+    return kind == nullptr || failWith(error, "open", name, kind, S_ISDIR(mode) ? EISDIR : EINVAL);
 }
 
 namespace {
@@ -47,7 +59,7 @@ bool split(FileTarget& target, CParameters::TextError& error)
                                                   : target.path.substr(0, slash);
     target.base = slash == std::string::npos ? target.path : target.path.substr(slash + 1);
     if (target.base.empty() || target.base == "." || target.base == "..") {
-        return refuseIrregular(error, "", S_IFDIR); // names a folder, or none
+        return refuseIrregular(error, nullptr, S_IFDIR); // names a folder, or none
     }
     return true;
 }
@@ -70,41 +82,42 @@ bool followLinks(const std::string& path, FileTarget& target, CParameters::TextE
         if (!split(target, error)) {
             return false;
         }
+        const char* const link = hops == 0 ? nullptr : target.path.c_str(); // named where it is not path
         if (::lstat(target.path.c_str(), &target.status) != 0) {
             target.exists = false;
-            return errno == ENOENT || failCall(error, "lstat", target.path, errno); // a missing file is made anew
+            return errno == ENOENT || failCall(error, "lstat", link, errno); // a missing file is made anew
         }
         target.exists = true;
         if (!S_ISLNK(target.status.st_mode)) {
             return true;
         }
         if (hops == 40) {
-            return failCall(error, "open", path, ELOOP); // as open() would say
+            return failCall(error, "open", nullptr, ELOOP); // as open() would say
         }
         struct stat directory;
         if (::stat(target.directory.c_str(), &directory) != 0) {
-            return failCall(error, "stat", target.directory, errno);
+            return failCall(error, "stat", target.directory.c_str(), errno);
         }
         if (!mayFollow(target.status, directory)) {
-            return failCall(error, "open", target.path, EACCES);
+            return failCall(error, "open", link, EACCES);
         }
         char next[PATH_MAX];
         const ssize_t length = ::readlink(target.path.c_str(), next, sizeof next);
         if (length <= 0 || static_cast<std::size_t>(length) == sizeof next) {
-            return failCall(error, "readlink", target.path, length < 0 ? errno : length == 0 ? ENOENT : ENAMETOOLONG);
+            return failCall(error, "readlink", link, length < 0 ? errno : length == 0 ? ENOENT : ENAMETOOLONG);
         }
-        const std::string link(next, static_cast<std::size_t>(length));
         const std::size_t slash = target.path.rfind('/');
-        target.path = link[0] == '/' || slash == std::string::npos ? link : target.path.substr(0, slash + 1) + link;
+        target.path.resize(next[0] == '/' || slash == std::string::npos ? 0 : slash + 1);
+        target.path.append(next, static_cast<std::size_t>(length));
     }
 }
 
 std::string nameBeside(const std::string& base, const char* suffix, bool hidden, std::size_t reserved)
 {
     const std::size_t room = NAME_MAX - std::strlen(suffix) - (hidden ? 1 : 0) - reserved;
-    std::string name = hidden ? "." : "";
+    std::string name(hidden ? "." : "");
     if (base.size() <= room) {
-        return name + base + suffix;
+        return name.append(base).append(suffix);
     }
     // FNV-1a: not for secrecy, only so that two long names that start alike
     // get different short ones.
@@ -112,11 +125,11 @@ std::string nameBeside(const std::string& base, const char* suffix, bool hidden,
     for (const char c : base) {
         hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
     }
-    name += base.substr(0, room - 17) + '~';
+    name.append(base, 0, room - 17).append(1, '~');
     for (int shift = 60; shift >= 0; shift -= 4) {
         name += "0123456789abcdef"[(hash >> shift) & 15];
     }
-    return name + suffix;
+    return name.append(suffix);
 }
 
 } // namespace cparameters

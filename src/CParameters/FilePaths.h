@@ -16,8 +16,8 @@
 namespace cparameters {
 
 // "CALL: strerror(number)", or "CALL: NAME: ..." when \p name is not
-// empty (a file other than the one the caller named); always false.
-bool failCall(CParameters::TextError& error, const std::string& call, const std::string& name, int number);
+// null (a file other than the one the caller named); always false.
+bool failCall(CParameters::TextError& error, const char* call, const char* name, int number);
 
 // The file that a path leads to through the symbolic links at its end.
 struct FileTarget {
@@ -41,7 +41,7 @@ bool followLinks(const std::string& path, FileTarget& target, CParameters::TextE
 // False with "open: not a regular file but a FIFO" (EISDIR for a folder,
 // else EINVAL) when \p mode is not a regular file's; \p name as failCall's.
 // True for a regular file.
-bool refuseIrregular(CParameters::TextError& error, const std::string& name, mode_t mode);
+bool refuseIrregular(CParameters::TextError& error, const char* name, mode_t mode);
 
 // A name for "." + base + suffix beside base, or for base + suffix without
 // the dot, that leaves \p reserved bytes within NAME_MAX for the caller to

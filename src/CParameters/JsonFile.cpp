@@ -44,7 +44,10 @@ void setReason(TextError& error, std::string reason, int number)
 }
 
 // "rename: No space left on device"; always false.
-bool fail(TextError& error, const char* call, int number) { return cparameters::failCall(error, call, "", number); }
+bool fail(TextError& error, const char* call, int number)
+{
+    return cparameters::failCall(error, call, nullptr, number);
+}
 
 // Closes on every way out; only descriptors whose close cannot lose data
 // (read-only ones) are left to it.
@@ -84,7 +87,8 @@ void randomBytes(unsigned char* bytes, std::size_t count)
     static std::atomic<unsigned> counter(0);
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    std::uint64_t state = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+    std::uint64_t state =
+        static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
     state ^= static_cast<std::uint64_t>(::getpid()) << 40 ^ static_cast<std::uint64_t>(counter++) << 20;
     for (std::size_t i = 0; i < count; ++i) { // splitmix64, one byte a round
         std::uint64_t mixed = state += 0x9e3779b97f4a7c15u;
@@ -200,7 +204,7 @@ struct Temp {
     // was on it.
     bool failOn(TextError& error, const char* call, const std::string& file, int number) const
     {
-        return cparameters::failCall(error, call, folder + '/' + file, number);
+        return cparameters::failCall(error, call, (folder + '/' + file).c_str(), number);
     }
 
     int directory;
@@ -247,12 +251,12 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
 
     cparameters::FileTarget target;
     if (!cparameters::followLinks(path, target, error) ||
-        (target.exists && !cparameters::refuseIrregular(error, "", target.status.st_mode))) {
+        (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode))) {
         return false;
     }
     const Descriptor directory(::open(target.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
     if (directory.fd < 0) {
-        return cparameters::failCall(error, "open", target.directory, errno);
+        return cparameters::failCall(error, "open", target.directory.c_str(), errno);
     }
 
     // An existing file hands its permission bits on, and its owner and group
@@ -266,7 +270,7 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     if (!exists && errno != ENOENT) {
         return fail(error, "stat", errno);
     }
-    if (exists && !cparameters::refuseIrregular(error, "", old.st_mode)) {
+    if (exists && !cparameters::refuseIrregular(error, nullptr, old.st_mode)) {
         return false;
     }
 
@@ -316,8 +320,7 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     temp.name.clear();
     if (::fsync(directory.fd) != 0) {
         // The new file is in place, but its name may not survive a power cut.
-        setReason(error, std::string("fsync of the directory: ") + std::strerror(errno), errno);
-        return false;
+        return fail(error, "fsync of the directory", errno);
     }
     setReason(error, std::string(), 0);
     return true;
@@ -342,7 +345,7 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
     if (!target.exists) {
         return fail(error, "open", ENOENT);
     }
-    if (!cparameters::refuseIrregular(error, "", target.status.st_mode)) {
+    if (!cparameters::refuseIrregular(error, nullptr, target.status.st_mode)) {
         return false;
     }
     const Descriptor file(::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
@@ -353,7 +356,7 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
     if (::fstat(file.fd, &status) != 0) {
         return fail(error, "fstat", errno);
     }
-    if (!cparameters::refuseIrregular(error, "", status.st_mode)) {
+    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
         return false;
     }
     std::string text;

@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <set>
 #include <thread>
 
 #include <fcntl.h>
@@ -44,17 +43,11 @@ ssize_t getrandom(void* buffer, size_t size, unsigned flags)
 
 SUITE(Descriptors)
 {
-    // The descriptors of this process that a child would keep through exec.
-    std::set<int> inherited()
+    // Whether a child would keep fd through exec (fcntl only: async-signal-safe).
+    bool keptByExec(int fd)
     {
-        std::set<int> open;
-        for (int fd = 0; fd < 1024; ++fd) {
-            const int flags = ::fcntl(fd, F_GETFD);
-            if (flags >= 0 && (flags & FD_CLOEXEC) == 0) {
-                open.insert(fd);
-            }
-        }
-        return open;
+        const int flags = ::fcntl(fd, F_GETFD);
+        return flags >= 0 && (flags & FD_CLOEXEC) == 0;
     }
 
     // One thread saves and locks over and over while this one forks children
@@ -64,14 +57,18 @@ SUITE(Descriptors)
     {
         Scratch scratch;
         const std::string path = scratch.path("params.json");
-        const std::set<int> before = inherited();
+        bool before[1024];
+        for (int fd = 0; fd < 1024; ++fd) {
+            before[fd] = keptByExec(fd);
+        }
         std::atomic<bool> stop(false);
         std::atomic<int> failed(0), saved(0);
         std::thread saver([&] {
             CParameterFileLock lock;
             CParameters::TextError error;
             for (int i = 0; !stop; ++i) {
-                const bool done = lock.acquire(path, error) && version(200, std::to_string(i)).saveJSONFile(path, error);
+                const bool done =
+                    lock.acquire(path, error) && version(200, std::to_string(i)).saveJSONFile(path, error);
                 ++(done ? saved : failed);
                 lock.release();
             }
@@ -80,9 +77,8 @@ SUITE(Descriptors)
         for (int child = 0; child < 200; ++child) {
             const pid_t pid = ::fork();
             if (pid == 0) {
-                for (int fd = 0; fd < 1024; ++fd) { // fcntl only: async-signal-safe
-                    const int flags = ::fcntl(fd, F_GETFD);
-                    if (flags >= 0 && (flags & FD_CLOEXEC) == 0 && before.count(fd) == 0) {
+                for (int fd = 0; fd < 1024; ++fd) {
+                    if (keptByExec(fd) && !before[fd]) {
                         ::_exit(1);
                     }
                 }
