@@ -138,7 +138,7 @@ bool readVersion(const std::string& path, CParameters* into, TextError& error,
     if (!cparameters::followLinks(path, target, error)) {
         return false;
     }
-    if (target.exists && !cparameters::refuseIrregular(error, "", target.status.st_mode)) {
+    if (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode)) {
         return false; // refused before it is opened: opening a FIFO would wake its writer
     }
     const Descriptor file(
@@ -154,7 +154,7 @@ bool readVersion(const std::string& path, CParameters* into, TextError& error,
     if (::fstat(file.fd, &status) != 0) {
         return fail(error, "fstat", errno);
     }
-    if (!cparameters::refuseIrregular(error, "", status.st_mode)) {
+    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
         return false;
     }
     std::string text;
