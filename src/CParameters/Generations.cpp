@@ -461,12 +461,15 @@ bool CParameterFile::repair(const std::string& path, Report& report, TextError& 
     if (!lock.acquire(path, error)) {
         return false;
     }
+    // Nothing to save leaves no lock file behind, where this made one.
     if (!load(path, good, report)) {
+        lock.discard();
         cparameters::setRecord(error, 0, 0, 0, "no last good version to restore: " + report.lastGoodError.reason,
                                report.lastGoodError.systemError);
         return false;
     }
     if (report.serving == servesFile) {
+        lock.discard();
         cparameters::setRecord(error, 0, 0, 0, std::string(), 0);
         return true;
     }
@@ -483,6 +486,7 @@ bool CParameterFile::saveIfUnchanged(const CParameters& parameters, const std::s
         return false;
     }
     if (now != token) {
+        lock.discard();
         cparameters::setRecord(error, 0, 0, 0, "changed since it was loaded", ESTALE);
         return false;
     }

@@ -14,12 +14,15 @@ int repair(const Args& args, const Options&)
     }
     CParameterFile::Report report;
     CParameters::TextError error;
-    if (!CParameterFile::repair(args[0], report, error)) {
+    const bool repaired = CParameterFile::repair(args[0], report, error);
+    if (report.serving != CParameterFile::servesFile && !report.fileError.reason.empty()) {
+        loadFault(args[0], report.fileError); // what was wrong with FILE
+    }
+    if (!repaired) {
         say("cparameters: " + args[0] + ": " + error.reason);
         return error.systemError != 0 && error.systemError != ENOENT ? systemFailure : rejected;
     }
     if (report.serving == CParameterFile::servesLastGood) {
-        loadFault(args[0], report.fileError);
         say("cparameters: " + args[0] + ": restored from " + report.lastGood);
     }
     return done;
