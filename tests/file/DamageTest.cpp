@@ -12,9 +12,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <iostream>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <set>
 
 #include <fcntl.h>
@@ -93,24 +93,6 @@ std::string describe(bool served, const CParameters& loaded, const CParameterFil
     return text;
 }
 
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
-
-// The tool with these arguments, in the scratch directory.
-ToolRun tool(const Scratch& scratch, const std::string& arguments)
-{
-    const std::string out = scratch.path("..out"), err = scratch.path("..err");
-    const std::string command = "cd '" + scratch.dir.string() + "' && " CPARAMETERS_TOOL " " + arguments + " >'" +
-                                out + "' 2>'" + err + "'";
-    const int status = std::system(command.c_str());
-    ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
-    ::unlink(out.c_str());
-    ::unlink(err.c_str());
-    return run;
-}
-
 // The names in the directory, each f.damaged-<time> as f.damaged.
 std::string filesLeft(const Scratch& scratch)
 {
@@ -124,6 +106,34 @@ std::string filesLeft(const Scratch& scratch)
         text += name + ' ';
     }
     return text;
+}
+
+struct ToolRun {
+    int status;
+    std::string out, err, files; // files: those left, then f loaded, or "=" when unchanged
+};
+
+// The tool with these arguments, in the scratch directory.
+ToolRun tool(const Scratch& scratch, const std::string& arguments)
+{
+    const std::string out = scratch.path("..out"), err = scratch.path("..err"), f = scratch.path("f");
+    const std::string before = readFile(f);
+    const int status = std::system(("cd '" + scratch.dir.string() + "' && " CPARAMETERS_TOOL " " + arguments + " >'" +
+                                    out + "' 2>'" + err + "'")
+                                       .c_str());
+    ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err), ""};
+    ::unlink(out.c_str());
+    ::unlink(err.c_str());
+    run.files = filesLeft(scratch) + (readFile(f) == before ? "=" : loaded(f));
+    return run;
+}
+
+// The tool run on a fresh start of the case.
+ToolRun toolOn(const Case& c, const std::string& arguments)
+{
+    const Scratch scratch;
+    prepare(scratch, c);
+    return tool(scratch, arguments);
 }
 
 const CParameterFile::ValueCheck numberN = [](const std::string& name, const Json::Value& value) {
@@ -147,45 +157,25 @@ SUITE(Damage)
                   if (!sealed && (c[1] == "flip" || c[2] == "flip")) {
                       return;
                   }
-                  {
-                      const Scratch scratch;
-                      prepare(scratch, c);
-                      CParameters loaded;
-                      CParameterFile::Report report;
-                      const std::string before = filesLeft(scratch);
-                      const bool served = CParameterFile::load(scratch.path("f"), loaded, report, numberN);
-                      checkCase(c, "load " + c[3], "load " + describe(served, loaded, report));
-                      checkCase(c, "load leaves " + before, "load leaves " + filesLeft(scratch));
-                      checkCase(c, "served " + std::to_string(served != c[3].compare(0, 7, "nothing")),
-                                "served " + std::to_string(served));
-                  }
-                  {
-                      const Scratch scratch;
-                      prepare(scratch, c);
-                      const ToolRun get = tool(scratch, "get f n none");
-                      const bool warned = get.err.find("warning") != std::string::npos;
-                      checkCase(c, "get " + c[4],
-                                "get " + std::to_string(get.status) + ' ' +
-                                    get.out.substr(0, get.out.find('\n')) + (warned ? " warning" : " quiet"));
-                  }
-                  {
-                      const Scratch scratch;
-                      prepare(scratch, c);
-                      const std::string before = readFile(scratch.path("f"));
-                      const ToolRun set = tool(scratch, "set f m 9");
-                      const std::string after = readFile(scratch.path("f"));
-                      checkCase(c, "set " + c[5],
-                                "set " + std::to_string(set.status) + ' ' + filesLeft(scratch) +
-                                    (after == before ? "=" : loaded(scratch.path("f"))));
-                  }
-                  {
-                      const Scratch scratch;
-                      prepare(scratch, c);
-                      const ToolRun check = tool(scratch, "check f");
-                      const bool names = check.err.find("the last good version would serve") != std::string::npos;
-                      checkCase(c, "check " + c[6],
-                                "check " + std::to_string(check.status) + (names ? " last-good" : ""));
-                  }
+                  const Scratch scratch;
+                  prepare(scratch, c);
+                  CParameters loaded;
+                  CParameterFile::Report report;
+                  const std::string before = filesLeft(scratch);
+                  const bool served = CParameterFile::load(scratch.path("f"), loaded, report, numberN);
+                  checkCase(c, "load " + c[3], "load " + describe(served, loaded, report));
+                  checkCase(c, "load leaves " + before, "load leaves " + filesLeft(scratch));
+                  const ToolRun get = toolOn(c, "get f n none"), set = toolOn(c, "set f m 9"),
+                                check = toolOn(c, "check f");
+                  checkCase(c, "get " + c[4],
+                            "get " + std::to_string(get.status) + ' ' + get.out.substr(0, get.out.find('\n')) +
+                                (get.err.find("warning") != std::string::npos ? " warning" : " quiet"));
+                  checkCase(c, "set " + c[5], "set " + std::to_string(set.status) + ' ' + set.files);
+                  checkCase(c, "check " + c[6],
+                            "check " + std::to_string(check.status) +
+                                (check.err.find("the last good version would serve") != std::string::npos
+                                     ? " last-good"
+                                     : ""));
               }, 12) > 0); // the whole matrix: a file cut short fails
     }
 
