@@ -22,6 +22,7 @@
 #include <dlfcn.h>
 
 #include "CParameters.h"
+#include "Patch.h"
 
 namespace {
 
@@ -167,6 +168,35 @@ SUITE(AllocationFailure)
         CHECK(failEachAllocation([&](CParameters& parameters) {
                   parameters.append(other);
                   return std::string();
+              }) > 0);
+    }
+
+    // Each change touches a parameter the container holds and adds one.
+    TEST(PatchesApplyWholeOrNotAtAll)
+    {
+        CParameters::TextError error;
+        const Json::Value text("text");
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::mergePatchText(
+                      parameters, "{\"object\":{\"list\":null,\"m\":{\"x\":[1]}},\"name\":null,\"new\":\"v\"}", error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::jsonPatchText(
+                      parameters,
+                      "[{\"op\":\"add\",\"path\":\"/object/list/0\",\"value\":\"first\"},"
+                      "{\"op\":\"move\",\"from\":\"/shared\",\"path\":\"/moved\"},"
+                      "{\"op\":\"copy\",\"from\":\"\",\"path\":\"/all\"},"
+                      "{\"op\":\"test\",\"path\":\"/all/object/n\",\"value\":9223372036854775808}]",
+                      error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::set(parameters, "/object/a/b", text, true, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::remove(parameters, "/object/list/1", error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::get(parameters, "/object/list", text).size());
               }) > 0);
     }
 
