@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+// What the commands of cparameters share: the options, the exit statuses,
+// the messages, and the one way every command loads FILE and saves a change.
+// Each command lives in a file of its own (get.cpp, set.cpp, ...); main.cpp
+// parses the options and hands the operands to the command.
+#ifndef CPARAMETERS_CLI_TOOL_H
+#define CPARAMETERS_CLI_TOOL_H
+
+#include "CParameters.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// The exit statuses, as --help and the manual page state them.
+enum Status { done = 0, rejected = 1, usageError = 2, systemFailure = 3 };
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    bool delimited = false;
+    std::string nameSeparator;
+    std::string entrySeparator;
+};
+
+// A command's operands, FILE first.
+using Args = std::vector<std::string>;
+
+// One line on standard error, in one write.
+void say(const std::string& message);
+// "cparameters: PROBLEM" and the usage on standard error; usageError.
+int usage(const std::string& problem);
+// "cparameters: WHERE: CALL: strerror(errno)"; systemFailure.
+int systemFault(const std::string& where, const char* call);
+// A failed load or read of a text: FILE:LINE:COLUMN: reason (rejected), or
+// the failed system call (systemFailure).
+int loadFault(const std::string& where, const CParameters::TextError& error);
+// Flushes standard output; a failed write is a system error.
+int flushOutput();
+
+// A value as get prints it: a string as its text, anything else as compact
+// JSON written as the file writes it.
+std::string valueText(const Json::Value& value);
+// One JSON value from an argument, read by the file's own reader.
+bool readJSONValue(const std::string& text, Json::Value& value, CParameters::TextError& error);
+
+// What a command works on. Built only by load() and changeFile(), so that
+// every command sees FILE the same way.
+struct View {
+    CParameters file; // FILE's own entries: what a change saves
+};
+
+// Loads FILE into \p view; a missing FILE is empty where \p missingIsEmpty.
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
+
+// The view of a command that only reads. It lives until the process ends,
+// whose end takes the memory back at once, where destroying the values one
+// by one would cost a tenth of a get at 10,000 entries.
+View& keptView();
+
+// The load-change-save of a changing command, under an exclusive lock on
+// FILE.lock: \p change returns the command's status and sets \p changed
+// when there is anything to save.
+using Change = std::function<int(View& view, bool& changed)>;
+int changeFile(const Options& options, const std::string& file, const Change& change);
+
+// The commands, each in its own file.
+int get(const Args& args, const Options& options);
+int set(const Args& args, const Options& options);
+int remove(const Args& args, const Options& options);
+int list(const Args& args, const Options& options);
+int check(const Args& args, const Options& options);
+int exportFile(const Args& args, const Options& options);
+int importFile(const Args& args, const Options& options);
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+// cparameters import [--delimited NAMESEP ENTRYSEP] FILE
+#include "Tool.h"
+
+#include <cerrno>
+
+#include <unistd.h>
+
+namespace cli {
+
+int importFile(const Args& args, const Options& options)
+{
+    if (args.size() != 1) {
+        return usage("import takes FILE");
+    }
+    // Read and checked before the lock is taken, so that a slow writer to
+    // the pipe does not hold up other changes.
+    std::string text;
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(STDIN_FILENO, buffer, sizeof buffer)) != 0;) {
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (errno != EINTR) {
+            return systemFault("standard input", "read");
+        }
+    }
+    CParameters incoming;
+    CParameters::TextError error;
+    bool read;
+    if (options.delimited) {
+        // The line that export writes ends in a newline that is no part of
+        // the last value.
+        if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        read = incoming.deSerialise(text, options.nameSeparator, options.entrySeparator, error);
+    } else {
+        read = incoming.deSerialiseAsJSON(text, error);
+    }
+    if (!read) {
+        return loadFault("<stdin>", error);
+    }
+    return changeFile(options, args[0], [&](View& view, bool& changed) {
+        view.file.append(incoming);
+        changed = true;
+        return done;
+    });
+}
+
+} // namespace cli

@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+// cparameters set [--json] FILE NAME VALUE [NAME VALUE]...
+#include "Tool.h"
+
+namespace cli {
+
+int set(const Args& args, const Options& options)
+{
+    if (args.size() < 3 || args.size() % 2 == 0) {
+        return usage("set takes FILE NAME VALUE [NAME VALUE]...");
+    }
+    CParameters values;
+    for (std::size_t i = 1; i < args.size(); i += 2) {
+        Json::Value value(args[i + 1]);
+        CParameters::TextError error;
+        if (options.json && !readJSONValue(args[i + 1], value, error)) {
+            say("cparameters: value of " + args[i] + ": " + error.message());
+            return rejected;
+        }
+        values.setParam(args[i], value);
+    }
+    return changeFile(options, args[0], [&](View& view, bool& changed) {
+        view.file.append(values);
+        changed = true;
+        return done;
+    });
+}
+
+} // namespace cli
