@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // cparameters set [--json] FILE NAME VALUE [NAME VALUE]...
+// cparameters set --pointer [--json] [--parents] FILE POINTER VALUE...
 #include "Tool.h"
+
+#include "Patch.h"
 
 namespace cli {
 
@@ -10,6 +13,7 @@ int set(const Args& args, const Options& options)
         return usage("set takes FILE NAME VALUE [NAME VALUE]...");
     }
     CParameters values;
+    std::vector<Json::Value> atPointers;
     for (std::size_t i = 1; i < args.size(); i += 2) {
         Json::Value value(args[i + 1]);
         CParameters::TextError error;
@@ -17,7 +21,26 @@ int set(const Args& args, const Options& options)
             say("cparameters: value of " + args[i] + ": " + error.message());
             return rejected;
         }
-        values.setParam(args[i], value);
+        if (options.pointer) {
+            atPointers.push_back(value);
+        } else {
+            values.setParam(args[i], value);
+        }
+    }
+    if (options.pointer) {
+        // Pointer by pointer, in order, on the loaded file: the first that
+        // fails leaves the file unsaved.
+        return changeFile(options, args[0], [&](View& view, bool& changed) {
+            for (std::size_t i = 1; i < args.size(); i += 2) {
+                CParameters::TextError error;
+                if (!CParameterPatch::set(view.file, args[i], atPointers[i / 2], options.parents, error)) {
+                    say("cparameters: " + args[0] + ": " + args[i] + ": " + error.reason);
+                    return static_cast<int>(rejected);
+                }
+            }
+            changed = true;
+            return static_cast<int>(done);
+        });
     }
     return changeFile(options, args[0], [&](View& view, bool& changed) {
         view.file.append(values);
