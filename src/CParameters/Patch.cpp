@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,21 +66,25 @@ bool parsePointer(std::string_view pointer, Tokens& tokens, std::string& reason)
     return true;
 }
 
-// The pointer to the first count tokens, encoded again and quoted as a JSON
-// string, for messages.
-std::string quoted(const Tokens& tokens, std::size_t count)
+// Sets reason to what and the pointer to the first count tokens, encoded
+// again and quoted as a JSON string; false. Out of line: every rejection of
+// a place says it so.
+[[gnu::noinline]] bool fail(std::string& reason, const char* what, const Tokens& tokens, std::size_t count)
 {
     std::string pointer;
     for (std::size_t i = 0; i < count; ++i) {
         pointer += '/';
         for (const char c : tokens[i]) {
-            pointer += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
+            pointer += c == '~' ? "~0" : c == '/' ? "~1" : std::string_view(&c, 1);
         }
     }
-    std::string text;
-    cparameters::writeJSON(Json::Value(pointer.data(), pointer.data() + pointer.size()), text);
-    return text;
+    reason = what;
+    cparameters::writeJSON(Json::Value(pointer.data(), pointer.data() + pointer.size()), reason);
+    return false;
 }
+
+const char deeperThanAllowed[] = "nesting deeper than 64 levels";
+static_assert(CParameters::maxJSONDepth == 64, "the message names the depth");
 
 constexpr std::size_t noIndex = std::size_t(-1);
 
@@ -326,7 +331,7 @@ Json::Value* ownParent(Draft& draft, const Tokens& tokens, bool createParents, s
         value = next;
     }
     if (value == nullptr) {
-        reason = "no value at " + quoted(tokens, reached);
+        fail(reason, "no value at ", tokens, reached);
     }
     return value;
 }
@@ -341,7 +346,7 @@ bool place(Draft& draft, const Tokens& tokens, Json::Value value, Mode mode, boo
 {
     const std::size_t last = tokens.size();
     if (!fits(value, CParameters::maxJSONDepth - static_cast<long>(last))) {
-        reason = "nesting deeper than " + std::to_string(CParameters::maxJSONDepth) + " levels";
+        reason = deeperThanAllowed;
         return false;
     }
     if (last == 0) {
@@ -354,8 +359,7 @@ bool place(Draft& draft, const Tokens& tokens, Json::Value value, Mode mode, boo
     }
     if (last == 1) {
         if (mode == Mode::replace && draft.parameter(tokens[0]) == nullptr) {
-            reason = "no value at " + quoted(tokens, 1);
-            return false;
+            return fail(reason, "no value at ", tokens, 1);
         }
         draft.put(tokens[0], std::move(value));
         return true;
@@ -368,8 +372,7 @@ bool place(Draft& draft, const Tokens& tokens, Json::Value value, Mode mode, boo
     if (parent->isObject()) {
         Json::Value* slot = mutableMember(*parent, token);
         if (slot == nullptr && mode == Mode::replace) {
-            reason = "no value at " + quoted(tokens, last);
-            return false;
+            return fail(reason, "no value at ", tokens, last);
         }
         if (slot == nullptr) {
             slot = parent->demand(token.data(), token.data() + token.size());
@@ -378,24 +381,23 @@ bool place(Draft& draft, const Tokens& tokens, Json::Value value, Mode mode, boo
         return true;
     }
     if (!parent->isArray()) {
-        reason = "no object or array at " + quoted(tokens, last - 1);
-        return false;
+        return fail(reason, "no object or array at ", tokens, last - 1);
     }
     const std::size_t size = parent->size();
     const std::size_t index = arrayIndex(token, size);
     const bool appends = mode == Mode::insert || (mode == Mode::overwrite && token == "-");
     if (index == noIndex) {
-        reason = quoted(tokens, last) + ": not an array index";
-    } else if (index > size || (index == size && !appends)) {
-        reason = quoted(tokens, last) + ": past the end of the array";
-    } else if (appends) {
+        return fail(reason, "not an array index: ", tokens, last);
+    }
+    if (index > size || (index == size && !appends)) {
+        return fail(reason, "past the end of the array: ", tokens, last);
+    }
+    if (appends) {
         parent->insert(static_cast<Json::ArrayIndex>(index), std::move(value));
-        return true;
     } else {
         (*parent)[static_cast<Json::ArrayIndex>(index)].swap(value);
-        return true;
     }
-    return false;
+    return true;
 }
 
 // Removes the value tokens designate, moving it into taken.
@@ -426,8 +428,7 @@ bool take(Draft& draft, const Tokens& tokens, Json::Value& taken, std::string& r
             return true;
         }
     }
-    reason = "no value at " + quoted(tokens, last);
-    return false;
+    return fail(reason, "no value at ", tokens, last);
 }
 
 // RFC 7396's MergePatch(target, patch).
@@ -470,7 +471,7 @@ bool mergeMembers(Draft& draft, const Json::Value& patch, std::string& reason)
         Json::Value merged =
             mergeValue(current != nullptr && current->isObject() && it->isObject() ? *current : Json::Value(), *it);
         if (!fits(merged, CParameters::maxJSONDepth - 1)) {
-            reason = "nesting deeper than " + std::to_string(CParameters::maxJSONDepth) + " levels";
+            reason = deeperThanAllowed;
             return false;
         }
         draft.put(name, std::move(merged));
@@ -482,15 +483,16 @@ bool mergeMembers(Draft& draft, const Json::Value& patch, std::string& reason)
 bool pointerMember(const Json::Value& operation, const char* name, Tokens& tokens, std::string& reason)
 {
     const Json::Value* member = findMember(operation, name);
-    const std::string quotedName = std::string("\"") + name + '"';
-    if (member == nullptr) {
-        reason = "no " + quotedName;
-    } else if (!member->isString()) {
-        reason = quotedName + " is not a string";
-    } else if (parsePointer(*cparameters::stringOf(*member), tokens, reason)) {
+    std::string why;
+    if (member != nullptr && member->isString() && parsePointer(*cparameters::stringOf(*member), tokens, why)) {
         return true;
-    } else {
-        reason = quotedName + ": " + reason;
+    }
+    reason = member == nullptr ? "no \"" : "\"";
+    reason += name;
+    reason += '"';
+    if (member != nullptr) {
+        reason += member->isString() ? ": " : " is not a string";
+        reason += why;
     }
     return false;
 }
@@ -522,8 +524,7 @@ bool applyOperation(Draft& draft, const Json::Value& operation, Operation kind, 
         return place(draft, path, *value, Mode::replace, false, reason);
     case move:
         if (from.size() < path.size() && std::equal(from.begin(), from.end(), path.begin())) {
-            reason = "\"from\" " + quoted(from, from.size()) + " is a parent of \"path\"";
-            return false;
+            return fail(reason, "\"path\" lies inside \"from\" ", from, from.size());
         }
         if (from.empty()) {
             return true; // the document onto itself
@@ -532,17 +533,13 @@ bool applyOperation(Draft& draft, const Json::Value& operation, Operation kind, 
     case copy:
         source = lookUp(draft, from, found);
         if (source == nullptr) {
-            reason = "no value at " + quoted(from, from.size());
-            return false;
+            return fail(reason, "no value at ", from, from.size());
         }
         return place(draft, path, *source, Mode::insert, false, reason);
     default:
         source = lookUp(draft, path, found);
-        if (source == nullptr || !equal(*source, *value)) {
-            reason = (source == nullptr ? "no value at " : "not the value at ") + quoted(path, path.size());
-            return false;
-        }
-        return true;
+        return (source != nullptr && equal(*source, *value)) ||
+               fail(reason, source == nullptr ? "no value at " : "not the value at ", path, path.size());
     }
 }
 
@@ -577,18 +574,38 @@ bool applyOperations(Draft& draft, const Json::Value& patch, std::string& reason
     return true;
 }
 
+enum class Change { set, remove, merge, patch };
+
 // Works a change out on a draft and puts it into the container when it
-// succeeded; the record holds its reason or is cleared.
-template <typename Change> bool change(CParameters& parameters, CParameters::TextError& error, Change work)
+// succeeded; the record holds its reason or is cleared. One function for
+// every change, so that the code that makes it all or nothing is there once.
+bool change(CParameters& parameters, CParameters::TextError& error, Change kind, const std::string& pointer,
+            const Json::Value& value, bool createParents)
 {
     std::string reason;
     const bool changed = allocating([&] {
         Draft draft(parameters);
-        if (!work(draft, reason)) {
-            return false;
+        Tokens tokens;
+        Json::Value taken;
+        bool done;
+        switch (kind) {
+        case Change::set:
+            done = parsePointer(pointer, tokens, reason) &&
+                   place(draft, tokens, value, Mode::overwrite, createParents, reason);
+            break;
+        case Change::remove:
+            done = parsePointer(pointer, tokens, reason) && take(draft, tokens, taken, reason);
+            break;
+        case Change::merge:
+            done = mergeMembers(draft, value, reason);
+            break;
+        default:
+            done = applyOperations(draft, value, reason);
         }
-        draft.commit(parameters);
-        return true;
+        if (done) {
+            draft.commit(parameters);
+        }
+        return done;
     });
     cparameters::setRecord(error, 0, 0, 0, changed ? std::string() : std::move(reason), 0);
     return changed;
@@ -649,26 +666,17 @@ Json::Value CParameterPatch::get(const CParameters& parameters, const std::strin
 bool CParameterPatch::set(CParameters& parameters, const std::string& pointer, const Json::Value& value,
                           bool createParents, CParameters::TextError& error)
 {
-    return change(parameters, error, [&](Draft& draft, std::string& reason) {
-        Tokens tokens;
-        return parsePointer(pointer, tokens, reason) &&
-               place(draft, tokens, value, Mode::overwrite, createParents, reason);
-    });
+    return change(parameters, error, Change::set, pointer, value, createParents);
 }
 
 bool CParameterPatch::remove(CParameters& parameters, const std::string& pointer, CParameters::TextError& error)
 {
-    return change(parameters, error, [&](Draft& draft, std::string& reason) {
-        Tokens tokens;
-        Json::Value taken;
-        return parsePointer(pointer, tokens, reason) && take(draft, tokens, taken, reason);
-    });
+    return change(parameters, error, Change::remove, pointer, Json::Value::nullSingleton(), false);
 }
 
 bool CParameterPatch::mergePatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error)
 {
-    return change(parameters, error,
-                  [&](Draft& draft, std::string& reason) { return mergeMembers(draft, patch, reason); });
+    return change(parameters, error, Change::merge, std::string(), patch, false);
 }
 
 bool CParameterPatch::mergePatchText(CParameters& parameters, const std::string& text,
@@ -680,8 +688,7 @@ bool CParameterPatch::mergePatchText(CParameters& parameters, const std::string&
 
 bool CParameterPatch::jsonPatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error)
 {
-    return change(parameters, error,
-                  [&](Draft& draft, std::string& reason) { return applyOperations(draft, patch, reason); });
+    return change(parameters, error, Change::patch, std::string(), patch, false);
 }
 
 bool CParameterPatch::jsonPatchText(CParameters& parameters, const std::string& text, CParameters::TextError& error)

@@ -83,6 +83,9 @@ int check(const Args& args, const Options& options);
 int exportFile(const Args& args, const Options& options);
 int importFile(const Args& args, const Options& options);
 int patch(const Args& args, const Options& options);
+// set --pointer (with the VALUEs read) and remove --pointer (values null):
+// pointer by pointer in one change, the first that fails saving nothing.
+int changeAtPointers(const Args& args, const Options& options, const std::vector<Json::Value>* values);
 
 } // namespace cli
 

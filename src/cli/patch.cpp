@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// cparameters patch [--json-patch] [--if-newer NAME=N] [--print] FILE
+// cparameters patch [--json-patch] [--if-newer NAME=N] [--print] FILE, and
+// the changes at pointers of set --pointer and remove --pointer.
 #include "Tool.h"
 
 #include "Patch.h"
@@ -44,7 +45,7 @@ int patch(const Args& args, const Options& options)
             if (stored.asInt64() >= version) {
                 say("cparameters: " + args[0] + ": " + versionName + " is " + std::to_string(stored.asInt64()) +
                     ", not below " + std::to_string(version) + ": patch not applied");
-                reported = view.file.serialiseAsJSON();
+                reported = options.print ? view.file.serialiseAsJSON() : std::string();
                 return static_cast<int>(stale);
             }
         }
@@ -57,7 +58,9 @@ int patch(const Args& args, const Options& options)
             view.file.setParam(versionName, Json::Value(static_cast<Json::Int64>(version)));
         }
         changed = true;
-        reported = view.file.serialiseAsJSON();
+        if (options.print) {
+            reported = view.file.serialiseAsJSON();
+        }
         return static_cast<int>(done);
     });
     // Printed only once the save has succeeded (or there was none to make).
@@ -67,6 +70,24 @@ int patch(const Args& args, const Options& options)
         return flushed != done ? flushed : status;
     }
     return status;
+}
+
+int changeAtPointers(const Args& args, const Options& options, const std::vector<Json::Value>* values)
+{
+    return changeFile(options, args[0], [&](View& view, bool& changed) {
+        const std::size_t step = values != nullptr ? 2 : 1;
+        for (std::size_t i = 1; i < args.size(); i += step) {
+            CParameters::TextError error;
+            if (!(values != nullptr
+                      ? CParameterPatch::set(view.file, args[i], (*values)[i / 2], options.parents, error)
+                      : CParameterPatch::remove(view.file, args[i], error))) {
+                say("cparameters: " + args[0] + ": " + args[i] + ": " + error.reason);
+                return static_cast<int>(rejected);
+            }
+        }
+        changed = true;
+        return static_cast<int>(done);
+    });
 }
 
 } // namespace cli

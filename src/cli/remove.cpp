@@ -2,8 +2,6 @@
 // cparameters remove [--pointer] FILE NAME...
 #include "Tool.h"
 
-#include "Patch.h"
-
 #include <algorithm>
 
 namespace cli {
@@ -14,18 +12,7 @@ int remove(const Args& args, const Options& options)
         return usage("remove takes FILE NAME...");
     }
     if (options.pointer) {
-        // All or nothing: a pointer that designates nothing saves nothing.
-        return changeFile(options, args[0], [&](View& view, bool& changed) {
-            for (std::size_t i = 1; i < args.size(); ++i) {
-                CParameters::TextError error;
-                if (!CParameterPatch::remove(view.file, args[i], error)) {
-                    say("cparameters: " + args[0] + ": " + args[i] + ": " + error.reason);
-                    return static_cast<int>(rejected);
-                }
-            }
-            changed = true;
-            return static_cast<int>(done);
-        });
+        return changeAtPointers(args, options, nullptr);
     }
     return changeFile(options, args[0], [&](View& view, bool& changed) {
         int status = done;

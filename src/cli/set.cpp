@@ -3,8 +3,6 @@
 // cparameters set --pointer [--json] [--parents] FILE POINTER VALUE...
 #include "Tool.h"
 
-#include "Patch.h"
-
 namespace cli {
 
 int set(const Args& args, const Options& options)
@@ -28,19 +26,7 @@ int set(const Args& args, const Options& options)
         }
     }
     if (options.pointer) {
-        // Pointer by pointer, in order, on the loaded file: the first that
-        // fails leaves the file unsaved.
-        return changeFile(options, args[0], [&](View& view, bool& changed) {
-            for (std::size_t i = 1; i < args.size(); i += 2) {
-                CParameters::TextError error;
-                if (!CParameterPatch::set(view.file, args[i], atPointers[i / 2], options.parents, error)) {
-                    say("cparameters: " + args[0] + ": " + args[i] + ": " + error.reason);
-                    return static_cast<int>(rejected);
-                }
-            }
-            changed = true;
-            return static_cast<int>(done);
-        });
+        return changeAtPointers(args, options, &atPointers);
     }
     return changeFile(options, args[0], [&](View& view, bool& changed) {
         view.file.append(values);
