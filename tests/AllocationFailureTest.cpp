@@ -137,22 +137,25 @@ SUITE(AllocationFailure)
 
     TEST(WritersGiveTheWholeTextOrThrow)
     {
+        const std::string equals = "=", semicolon = ";";
         CHECK(failEachAllocation([](CParameters& parameters) { return parameters.serialiseAsJSON(); }) > 0);
-        CHECK(failEachAllocation([](CParameters& parameters) { return parameters.serialise("=", ";"); }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) { return parameters.serialise(equals, semicolon); }) > 0);
         CHECK(failEachAllocation([](CParameters& parameters) {
                   parameters.print();
                   return std::string();
               }) > 0);
     }
 
+    // The texts are made before allocations fail, so that only the readers'
+    // own allocations count: a reader that did nothing would allocate none.
     TEST(ReadersApplyWholeOrNotAtAll)
     {
-        CHECK(failEachAllocation([](CParameters& parameters) {
-                  return std::to_string(parameters.deSerialiseAsJSON(
-                      "{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":\"last\"}"));
-              }) > 0);
-        CHECK(failEachAllocation([](CParameters& parameters) {
-                  return std::to_string(parameters.deSerialise("shared=new text;extra=1;more=2", "=", ";"));
+        const std::string json = "{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":\"last\"}";
+        const std::string delimited = "shared=new text;extra=1;more=2", equals = "=", semicolon = ";";
+        CHECK(failEachAllocation(
+                  [&](CParameters& parameters) { return std::to_string(parameters.deSerialiseAsJSON(json)); }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(parameters.deSerialise(delimited, equals, semicolon));
               }) > 0);
     }
 
@@ -171,32 +174,33 @@ SUITE(AllocationFailure)
               }) > 0);
     }
 
-    // Each change touches a parameter the container holds and adds one.
+    // Each change touches a parameter the container holds and adds one. The
+    // texts are made before allocations fail, so that a do-nothing change
+    // fails the test.
     TEST(PatchesApplyWholeOrNotAtAll)
     {
         CParameters::TextError error;
         const Json::Value text("text");
+        const std::string merge = "{\"object\":{\"list\":null,\"m\":{\"x\":[1]}},\"name\":null,\"new\":\"v\"}";
+        const std::string patch = "[{\"op\":\"add\",\"path\":\"/object/list/0\",\"value\":\"first\"},"
+                                  "{\"op\":\"move\",\"from\":\"/shared\",\"path\":\"/moved\"},"
+                                  "{\"op\":\"copy\",\"from\":\"\",\"path\":\"/all\"},"
+                                  "{\"op\":\"test\",\"path\":\"/all/object/n\",\"value\":9223372036854775808}]";
+        const std::string created = "/object/a/b", element = "/object/list/1", list = "/object/list";
         CHECK(failEachAllocation([&](CParameters& parameters) {
-                  return std::to_string(CParameterPatch::mergePatchText(
-                      parameters, "{\"object\":{\"list\":null,\"m\":{\"x\":[1]}},\"name\":null,\"new\":\"v\"}", error));
+                  return std::to_string(CParameterPatch::mergePatchText(parameters, merge, error));
               }) > 0);
         CHECK(failEachAllocation([&](CParameters& parameters) {
-                  return std::to_string(CParameterPatch::jsonPatchText(
-                      parameters,
-                      "[{\"op\":\"add\",\"path\":\"/object/list/0\",\"value\":\"first\"},"
-                      "{\"op\":\"move\",\"from\":\"/shared\",\"path\":\"/moved\"},"
-                      "{\"op\":\"copy\",\"from\":\"\",\"path\":\"/all\"},"
-                      "{\"op\":\"test\",\"path\":\"/all/object/n\",\"value\":9223372036854775808}]",
-                      error));
+                  return std::to_string(CParameterPatch::jsonPatchText(parameters, patch, error));
               }) > 0);
         CHECK(failEachAllocation([&](CParameters& parameters) {
-                  return std::to_string(CParameterPatch::set(parameters, "/object/a/b", text, true, error));
+                  return std::to_string(CParameterPatch::set(parameters, created, text, true, error));
               }) > 0);
         CHECK(failEachAllocation([&](CParameters& parameters) {
-                  return std::to_string(CParameterPatch::remove(parameters, "/object/list/1", error));
+                  return std::to_string(CParameterPatch::remove(parameters, element, error));
               }) > 0);
         CHECK(failEachAllocation([&](CParameters& parameters) {
-                  return std::to_string(CParameterPatch::get(parameters, "/object/list", text).size());
+                  return std::to_string(CParameterPatch::get(parameters, list, text).size());
               }) > 0);
     }
 

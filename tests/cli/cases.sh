@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: MIT
 # bash cases.sh CASEFILE PROGRAM [EMULATOR...]: runs the tool as each case of
 # CASEFILE (tests/cases/cli.txt, which says its fields) says, and reports a
-# case that fails, or a line that is no case, at CASEFILE:LINE: [section].
+# case that fails, or a line that is no case, at CASEFILE:LINE: [section]. A
+# file of fewer than CPARAMETERS_MINIMUM_CASES cases (default 1) fails too:
+# an emptied or cut file must not pass.
 cases=$1
 exec 3<"$cases" || exit 1
 shift
@@ -63,4 +65,6 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     cd .. && count=$((count + 1))
 done
 echo "$count cases"
-exit $((failures != 0))
+minimum=${CPARAMETERS_MINIMUM_CASES:-1}
+[ "$count" -ge "$minimum" ] || fail "$cases: $count cases, fewer than the $minimum it holds at least"
+finish

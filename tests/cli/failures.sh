@@ -22,14 +22,24 @@ printf '{"a":"old"}\n' >old && cp old d/f
 # error goes through a pipe, which the limit spares.
 trap '' XFSZ
 save_fails "File too large" prlimit --fsize=0 -- "${tool[@]}" set d/f b new
-# A read-only directory stops everyone but root.
-if [ "$(id -u)" != 0 ]; then
-    chmod a-w d
-    save_fails "Permission denied" "${tool[@]}" set d/f b 2
+# A read-only directory stops everyone, root too once it has dropped the
+# capabilities that override permission bits (as CI's root does here), which
+# a file made there first shows.
+as_user=()
+[ "$(id -u)" != 0 ] || as_user=(setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search,-fowner --)
+chmod a-w d
+if "${as_user[@]}" bash -c ': >d/probe' 2>/dev/null; then
+    rm d/probe
+    chmod u+w d
+    skip "root cannot drop CAP_DAC_OVERRIDE here (setpriv), so a read-only folder does not stop it"
+else
+    save_fails "Permission denied" "${as_user[@]}" "${tool[@]}" set d/f b 2
 fi
 
 if [ -w /dev/full ]; then
     said=$("${tool[@]}" list d/f 2>&1 >/dev/full; echo "exit status $?")
     [ "$said" = $'cparameters: standard output: No space left on device\nexit status 3' ] || fail "list >/dev/full: $said"
+else
+    skip "no /dev/full here to fail a write of the tool's output"
 fi
-exit $((failures != 0))
+finish
