@@ -74,8 +74,14 @@ int patch(const Args& args, const Options& options)
 
 int changeAtPointers(const Args& args, const Options& options, const std::vector<Json::Value>* values)
 {
+    const std::size_t step = values != nullptr ? 2 : 1;
+    for (std::size_t i = 1; i < args.size(); i += step) {
+        CParameters::TextError error;
+        if (!CParameterPatch::checkPointer(args[i], error)) {
+            return usage(args[i] + ": " + error.reason); // as get --pointer says it
+        }
+    }
     return changeFile(options, args[0], [&](View& view, bool& changed) {
-        const std::size_t step = values != nullptr ? 2 : 1;
         for (std::size_t i = 1; i < args.size(); i += step) {
             CParameters::TextError error;
             if (!(values != nullptr
