@@ -55,15 +55,16 @@ public:
      */
     static bool mergePatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error);
 
-    /// mergePatch() of a text, read as deSerialiseAsJSON() reads one (its
-    /// faults reported as that does, with line and column).
+    /// mergePatch() of a text, read by the container's strict reader
+    /// whatever its root (a fault in the text reported with its line and
+    /// column, as deSerialiseAsJSON() reports it).
     static bool mergePatchText(CParameters& parameters, const std::string& text, CParameters::TextError& error);
 
     /**
      * Applies an RFC 6902 patch, an array of operations (add, remove,
      * replace, move, copy, test), in order, all or nothing. The reason of a
      * rejection names the operation by its index from 0 and its op:
-     * "operation 3 (test): values differ at \"/a\"". Unknown members of an
+     * "operation 3 (test): not the value at \"/a\"". Unknown members of an
      * operation are ignored; a missing required one rejects the patch.
      */
     static bool jsonPatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error);
