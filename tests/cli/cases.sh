@@ -60,7 +60,8 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     check "standard error" "${fields[5]}" ../stderr
     [ "${fields[6]}" = = ] && fields[6]=${fields[0]}
     check "the file f" "${fields[6]}" f
-    left=$(ls -A | grep -vxE 'f|f\.lock')
+    # A lock file stays only beside a file that a change saved.
+    left=$(ls -A | grep -vxE "f$([ "${fields[6]}" = "${fields[0]}" ] || echo '|f\.lock')")
     [ -z "$left" ] || fail "$where left behind: $left"
     cd .. && count=$((count + 1))
 done
