@@ -26,6 +26,9 @@ struct Rejection {
 // jsoncpp's report of a failed malloc.
 bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection);
 
+// readJSON() for a root of any kind (a patch's).
+bool readJSONValue(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection);
+
 // Reads text that is exactly one JSON number, as readJSON() reads numbers.
 bool numberFromText(std::string_view text, Json::Value& number);
 
