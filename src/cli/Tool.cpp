@@ -184,9 +184,42 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     return true;
 }
 
-int load(const Options&, const std::string& file, bool missingIsEmpty, View& view)
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view)
 {
+    if (!options.schema.empty() && !view.declared) {
+        CParameters::TextError error;
+        if (!view.schema.loadFile(options.schema, error)) {
+            return loadFault(options.schema, error);
+        }
+        view.declared = true;
+    }
     return loadInto(view.file, file, missingIsEmpty);
+}
+
+int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed)
+{
+    if (view.declared) {
+        int status = done;
+        for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+            const std::string name = CParameters::getKey(it);
+            if (view.schema.readOnly(name) && !(view.file.exists(name) && view.file.getParam(name) == *it)) {
+                say("cparameters: " + file + ": " + name + ": read-only");
+                status = rejected;
+            }
+        }
+        std::vector<CParameterSchema::Violation> violations;
+        if (status == done && !view.schema.append(view.file, incoming, violations)) {
+            for (const CParameterSchema::Violation& violation : violations) {
+                say("cparameters: " + file + ": " + violation.reason);
+            }
+            status = rejected;
+        }
+        changed = status == done;
+        return status;
+    }
+    view.file.append(incoming);
+    changed = true;
+    return done;
 }
 
 View& keptView()

@@ -7,6 +7,7 @@
 #define CPARAMETERS_CLI_TOOL_H
 
 #include "CParameters.h"
+#include "Schema.h"
 
 #include <functional>
 #include <string>
@@ -24,6 +25,8 @@ struct Options {
     bool delimited = false;
     std::string nameSeparator;
     std::string entrySeparator;
+    std::string schema; // --schema, else $CPARAMETERS_SCHEMA; empty for none
+    bool schemaGiven = false;
 };
 
 // A command's operands, FILE first.
@@ -50,10 +53,13 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
 // What a command works on. Built only by load() and changeFile(), so that
 // every command sees FILE the same way.
 struct View {
-    CParameters file; // FILE's own entries: what a change saves
+    CParameters file;        // FILE's own entries: what a change saves
+    CParameterSchema schema; // SCHEMA's declarations, when declared
+    bool declared = false;
 };
 
-// Loads FILE into \p view; a missing FILE is empty where \p missingIsEmpty.
+// Loads FILE into \p view, and SCHEMA where one is named; a missing FILE is
+// empty where \p missingIsEmpty.
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
 
 // The view of a command that only reads. It lives until the process ends,
@@ -66,6 +72,11 @@ View& keptView();
 // when there is anything to save.
 using Change = std::function<int(View& view, bool& changed)>;
 int changeFile(const Options& options, const std::string& file, const Change& change);
+
+// Merges \p incoming into the view's file, refused whole (status rejected,
+// each reason said as "cparameters: FILE: reason") when a value violates
+// SCHEMA or would change a read-only parameter.
+int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed);
 
 // The commands, each in its own file.
 int get(const Args& args, const Options& options);

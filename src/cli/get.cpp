@@ -21,6 +21,8 @@ int get(const Args& args, const Options& options)
         std::cout << valueText(view.file.getParam(args[1])) << '\n';
     } else if (args.size() == 3) {
         std::cout << args[2] << '\n';
+    } else if (view.declared && view.schema.defaults().exists(args[1])) {
+        std::cout << valueText(view.schema.defaults().getParam(args[1])) << '\n';
     } else {
         return rejected;
     }

@@ -4,6 +4,7 @@
 // its own; Tool.cpp holds the frame they share.
 #include "Tool.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include <getopt.h>
@@ -31,6 +32,9 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
   import   merge standard input, in the same form, into FILE in one save
 get, list and export read a missing FILE as empty. set, remove and import
 hold an exclusive lock on FILE.lock while they change FILE.
+--schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: check
+also reports each value that violates it, set and import refuse such values
+and changes of read-only ones, get prints the default of an absent NAME.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
 3 system error (FILE or a stream could not be read, written or locked).
@@ -53,11 +57,10 @@ const struct {
 // messages are our own, the same on every C library.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    static const option table[] = {{"help", no_argument, nullptr, 'h'},
-                                   {"version", no_argument, nullptr, 'V'},
-                                   {"json", no_argument, nullptr, 'j'},
-                                   {"delimited", required_argument, nullptr, 'd'},
-                                   {nullptr, 0, nullptr, 0}};
+    static const option table[] = {
+        {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
+        {"json", no_argument, nullptr, 'j'},         {"delimited", required_argument, nullptr, 'd'},
+        {"schema", required_argument, nullptr, 's'}, {nullptr, 0, nullptr, 0}};
     optind = 0; // starts the scan afresh, on glibc and musl alike
     opterr = 0;
     for (int c; (c = ::getopt_long(argc, argv, "+:", table, nullptr)) != -1;) {
@@ -71,6 +74,10 @@ int parseOptions(int argc, char** argv, Options& options)
         case 'j':
             options.json = true;
             break;
+        case 's':
+            options.schema = optarg;
+            options.schemaGiven = true;
+            break;
         case 'd':
             if (optind >= argc) {
                 say("cparameters: --delimited takes NAMESEP ENTRYSEP");
@@ -81,6 +88,10 @@ int parseOptions(int argc, char** argv, Options& options)
             options.entrySeparator = argv[optind++];
             break;
         case ':':
+            if (optopt == 's') {
+                say("cparameters: --schema takes SCHEMA");
+                return -1;
+            }
             say("cparameters: --delimited takes NAMESEP ENTRYSEP");
             return -1;
         default:
@@ -116,6 +127,13 @@ int main(int argc, char** argv)
     }
     if (first == argc) {
         return usage("no command");
+    }
+    if (options.schemaGiven && options.schema.empty()) {
+        return usage("SCHEMA is empty");
+    }
+    if (!options.schemaGiven) {
+        const char* const named = std::getenv("CPARAMETERS_SCHEMA");
+        options.schema = named != nullptr ? named : "";
     }
     const std::string command = argv[first];
     const std::vector<std::string> args(argv + first + rest, argv + argc);
