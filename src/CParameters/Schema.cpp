@@ -757,6 +757,22 @@ void Checker::members(const Node& node, Iterator first, Iterator last, const Jso
     missingBefore(std::string_view(), true);
 }
 
+// jsoncpp reports a failed malloc as its own exception; the library's
+// promise for a shortage of memory is std::bad_alloc.
+template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
+{
+    try {
+        return operation();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (cparameters::isJsoncppAllocationFailure(e)) {
+            throw std::bad_alloc();
+        }
+        throw;
+    }
+}
+
 void clearRecord(TextError& error) { cparameters::setRecord(error, 0, 0, 0, std::string(), 0); }
 
 // Fills error as the container's readers do for a fault at offset of text.
@@ -775,21 +791,23 @@ CParameterSchema& CParameterSchema::operator=(const CParameterSchema& other) = d
 
 bool CParameterSchema::load(const std::string& text, TextError& error)
 {
-    Json::Value schema;
-    cparameters::Rejection rejection;
-    if (!cparameters::readJSON(text, CParameters::maxJSONDepth, schema, rejection, true)) {
-        place(error, text, rejection.offset, rejection.reason);
-        return false;
-    }
-    auto root = std::make_shared<CParameterSchema::Node>();
-    Fault fault;
-    if (!compile(schema, root->root, true, fault)) {
-        place(error, text, fault.offset, fault.reason);
-        return false;
-    }
-    m_root = std::move(root);
-    clearRecord(error);
-    return true;
+    return allocating([&] {
+        Json::Value schema;
+        cparameters::Rejection rejection;
+        if (!cparameters::readJSON(text, CParameters::maxJSONDepth, schema, rejection, true)) {
+            place(error, text, rejection.offset, rejection.reason);
+            return false;
+        }
+        auto root = std::make_shared<CParameterSchema::Node>();
+        Fault fault;
+        if (!compile(schema, root->root, true, fault)) {
+            place(error, text, fault.offset, fault.reason);
+            return false;
+        }
+        m_root = std::move(root);
+        clearRecord(error);
+        return true;
+    });
 }
 
 bool CParameterSchema::loadFile(const std::string& path, TextError& error)
@@ -800,59 +818,67 @@ bool CParameterSchema::loadFile(const std::string& path, TextError& error)
 
 std::vector<Violation> CParameterSchema::check(const CParameters& parameters) const
 {
-    std::vector<Violation> out;
-    Checker checker(out, nullptr);
-    const Tree& root = m_root->root;
-    if (root.never || root.hasEnum || root.hasConst || (root.types != 0 && !(root.types & objectType))) {
-        // Keywords about the whole object: check a copy of it.
-        Json::Value whole(Json::objectValue);
-        for (auto it = parameters.begin(); it != parameters.end(); ++it) {
-            const std::string_view name = memberName(it);
-            *whole.demand(name.data(), name.data() + name.size()) = *it;
+    return allocating([&] {
+        std::vector<Violation> out;
+        Checker checker(out, nullptr);
+        const Tree& root = m_root->root;
+        if (root.never || root.hasEnum || root.hasConst || (root.types != 0 && !(root.types & objectType))) {
+            // Keywords about the whole object: check a copy of it.
+            Json::Value whole(Json::objectValue);
+            for (auto it = parameters.begin(); it != parameters.end(); ++it) {
+                const std::string_view name = memberName(it);
+                *whole.demand(name.data(), name.data() + name.size()) = *it;
+            }
+            checker.value(root, whole);
+        } else {
+            checker.members(root, parameters.begin(), parameters.end(), Json::Value::nullSingleton());
         }
-        checker.value(root, whole);
-    } else {
-        checker.members(root, parameters.begin(), parameters.end(), Json::Value::nullSingleton());
-    }
-    return out;
+        return out;
+    });
 }
 
 std::vector<Violation> CParameterSchema::checkValue(const Json::Value& instance) const
 {
-    std::vector<Violation> out;
-    Checker(out, nullptr).value(m_root->root, instance);
-    return out;
+    return allocating([&] {
+        std::vector<Violation> out;
+        Checker(out, nullptr).value(m_root->root, instance);
+        return out;
+    });
 }
 
 std::vector<Violation> CParameterSchema::checkParam(const std::string& name, const Json::Value& value) const
 {
-    std::vector<Violation> out;
-    Checker checker(out, nullptr);
-    const Tree& root = m_root->root;
-    checker.path.push_back(Step{name, 0, false});
-    const Tree* const declared = root.property(name);
-    if (root.never || (declared == nullptr && root.additional && root.additional->never)) {
-        checker.value(root.never ? root : *root.additional, value);
-        out.back().keyword = root.never ? "false" : "additionalProperties";
-    } else if (const Tree* const schema = declared != nullptr ? declared : root.additional.get()) {
-        checker.value(*schema, value);
-    }
-    return out;
+    return allocating([&] {
+        std::vector<Violation> out;
+        Checker checker(out, nullptr);
+        const Tree& root = m_root->root;
+        checker.path.push_back(Step{name, 0, false});
+        const Tree* const declared = root.property(name);
+        if (root.never || (declared == nullptr && root.additional && root.additional->never)) {
+            checker.value(root.never ? root : *root.additional, value);
+            out.back().keyword = root.never ? "false" : "additionalProperties";
+        } else if (const Tree* const schema = declared != nullptr ? declared : root.additional.get()) {
+            checker.value(*schema, value);
+        }
+        return out;
+    });
 }
 
 bool CParameterSchema::checkJSON(const std::string& text, std::vector<Violation>& violations, TextError& error) const
 {
-    violations.clear();
-    Json::Value instance;
-    cparameters::Rejection rejection;
-    if (!cparameters::readJSON(text, CParameters::maxJSONDepth, instance, rejection, true)) {
-        place(error, text, rejection.offset, rejection.reason);
-        return false;
-    }
-    const Lines lines(text);
-    Checker(violations, &lines).value(m_root->root, instance);
-    clearRecord(error);
-    return true;
+    return allocating([&] {
+        violations.clear();
+        Json::Value instance;
+        cparameters::Rejection rejection;
+        if (!cparameters::readJSON(text, CParameters::maxJSONDepth, instance, rejection, true)) {
+            place(error, text, rejection.offset, rejection.reason);
+            return false;
+        }
+        const Lines lines(text);
+        Checker(violations, &lines).value(m_root->root, instance);
+        clearRecord(error);
+        return true;
+    });
 }
 
 bool CParameterSchema::checkJSONFile(const std::string& path, std::vector<Violation>& violations,
@@ -871,14 +897,16 @@ bool CParameterSchema::readOnly(const std::string& name) const
 
 CParameters CParameterSchema::defaults() const
 {
-    CParameters result;
-    const Tree& root = m_root->root;
-    for (std::size_t i = 0; i < root.names.size(); ++i) {
-        if (root.properties[i].hasDefault) {
-            result.setParam(root.names[i], root.properties[i].defaultValue);
+    return allocating([&] {
+        CParameters result;
+        const Tree& root = m_root->root;
+        for (std::size_t i = 0; i < root.names.size(); ++i) {
+            if (root.properties[i].hasDefault) {
+                result.setParam(root.names[i], root.properties[i].defaultValue);
+            }
         }
-    }
-    return result;
+        return result;
+    });
 }
 
 namespace {
@@ -889,7 +917,7 @@ bool mergeChecked(const CParameterSchema& schema, CParameters& parameters, const
 {
     violations.clear();
     for (auto it = incoming.begin(); it != incoming.end(); ++it) {
-        std::vector<Violation> found = schema.checkParam(CParameters::getKey(it), *it);
+        std::vector<Violation> found = schema.checkParam(std::string(memberName(it)), *it);
         violations.insert(violations.end(), found.begin(), found.end());
     }
     if (!violations.empty()) {
