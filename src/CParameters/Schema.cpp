@@ -523,10 +523,12 @@ bool compile(const Json::Value& schema, Node& node, bool root, Fault& fault)
 // ---- checking -----------------------------------------------------------
 
 // One step from the root to a value: a member's name or an item's index.
+// Steps live on the stack of the walk, each linked to the one before it.
 struct Step {
     std::string_view name;
     Json::ArrayIndex index;
     bool isIndex;
+    const Step* parent;
 };
 
 void appendToken(const Step& step, std::string& out, bool escape)
@@ -562,9 +564,9 @@ public:
     void value(const Node& node, const Json::Value& v);
 
     // The members of an object, from first to last in name order.
-    template <typename Iterator> void members(const Node& node, Iterator first, Iterator last, const Json::Value& at);
+    template <typename Iterator> void members(const Node& node, Iterator first, Iterator end, const Json::Value& at);
 
-    std::vector<Step> path;
+    const Step* last = nullptr; // the path to the value being checked
 
 private:
     // Reports a violation of the value at the current path; atName places
@@ -574,14 +576,19 @@ private:
     {
         Violation v;
         std::string label;
-        for (const Step& step : path) {
+        std::vector<const Step*> path;
+        for (const Step* step = last; step != nullptr; step = step->parent) {
+            path.insert(path.begin(), step);
+        }
+        for (const Step* const pointer : path) {
+            const Step& step = *pointer;
             v.pointer += '/';
             appendToken(step, v.pointer, true);
-            label += label.empty() && &step == &path.front() ? "" : "/";
+            label += label.empty() && pointer == path.front() ? "" : "/";
             appendToken(step, label, false);
         }
-        if (!path.empty() && !path.front().isIndex) {
-            v.name = std::string(path.front().name);
+        if (!path.empty() && !path.front()->isIndex) {
+            v.name = std::string(path.front()->name);
         } else if (hasMissing) {
             v.name = std::string(missing);
             label = v.name;
@@ -608,21 +615,35 @@ void Checker::value(const Node& node, const Json::Value& v)
 {
     if (node.never) {
         const char* keyword = "false";
-        if (!path.empty()) {
-            keyword = path.back().isIndex ? "items" : "properties";
+        if (last != nullptr) {
+            keyword = last->isIndex ? "items" : "properties";
         }
         report(v, keyword, "not allowed");
         return;
     }
+    const Json::ValueType type = v.type();
     if (node.types != 0) {
-        unsigned kind = v.isNull()     ? nullType
-                        : v.isBool()   ? booleanType
-                        : v.isObject() ? objectType
-                        : v.isArray()  ? arrayType
-                        : v.isString() ? stringType
-                                       : numberType;
-        if (kind == numberType && isIntegral(v)) {
-            kind |= integerType;
+        unsigned kind = numberType;
+        switch (type) {
+        case Json::nullValue:
+            kind = nullType;
+            break;
+        case Json::booleanValue:
+            kind = booleanType;
+            break;
+        case Json::objectValue:
+            kind = objectType;
+            break;
+        case Json::arrayValue:
+            kind = arrayType;
+            break;
+        case Json::stringValue:
+            kind = stringType;
+            break;
+        default:
+            if (isIntegral(v)) {
+                kind |= integerType;
+            }
         }
         if ((node.types & kind) == 0) {
             report(v, "type", describe(v) + " is not of type " + typeList(node.types));
@@ -644,19 +665,23 @@ void Checker::value(const Node& node, const Json::Value& v)
             report(v, "enum", describe(v) + " is not one of " + (choices.empty() ? "no values" : choices));
         }
     }
-    if (isNumber(v)) {
+    if (type == Json::intValue || type == Json::uintValue || type == Json::realValue) {
         number(node, v);
-    } else if (const std::optional<std::string_view> s = stringOf(v)) {
-        const std::uint64_t length = codePoints(*s);
+    } else if (type == Json::stringValue && (node.minLength != 0 || node.maxLength != unlimited)) {
+        // A code point takes 1 to 4 bytes: count them only where the byte
+        // count leaves the verdict open.
+        const std::string_view s = *stringOf(v);
+        const std::uint64_t bytes = s.size();
+        const std::uint64_t length = bytes <= node.maxLength && bytes / 4 >= node.minLength ? bytes : codePoints(s);
         if (length < node.minLength) {
             report(v, "minLength", describe(v) + " is shorter than " + std::to_string(node.minLength) + " characters");
         }
         if (length > node.maxLength) {
             report(v, "maxLength", describe(v) + " is longer than " + std::to_string(node.maxLength) + " characters");
         }
-    } else if (v.isArray()) {
+    } else if (type == Json::arrayValue) {
         array(node, v);
-    } else if (v.isObject()) {
+    } else if (type == Json::objectValue) {
         members(node, v.begin(), v.end(), v);
     }
 }
@@ -708,15 +733,16 @@ void Checker::array(const Node& node, const Json::Value& v)
     }
     if (node.items) {
         for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
-            path.push_back(Step{std::string_view(), i, true});
+            const Step step{std::string_view(), i, true, last};
+            last = &step;
             value(*node.items, v[i]);
-            path.pop_back();
+            last = step.parent;
         }
     }
 }
 
 template <typename Iterator>
-void Checker::members(const Node& node, Iterator first, Iterator last, const Json::Value& at)
+void Checker::members(const Node& node, Iterator first, Iterator end, const Json::Value& at)
 {
     // Members, properties and required names all come in the same order:
     // one walk through the three.
@@ -725,34 +751,36 @@ void Checker::members(const Node& node, Iterator first, Iterator last, const Jso
     const auto missingBefore = [&](std::string_view name, bool all) {
         for (; required != node.required.end() && (all || *required < name); ++required) {
             report(at, "required",
-                   path.empty() ? "required but absent" : "lacks the required member \"" + *required + "\"", false,
+                   last == nullptr ? "required but absent" : "lacks the required member \"" + *required + "\"", false,
                    *required, true);
         }
         if (required != node.required.end() && *required == name) {
             ++required;
         }
     };
-    for (; first != last; ++first) {
+    for (; first != end; ++first) {
         const std::string_view name = memberName(first);
         missingBefore(name, false);
-        while (property != node.names.end() && *property < name) {
+        int order = -1;
+        while (property != node.names.end() && (order = property->compare(name)) < 0) {
             ++property;
         }
         const Node* schema = node.additional.get();
-        const bool declared = property != node.names.end() && *property == name;
+        const bool declared = property != node.names.end() && order == 0;
         if (declared) {
             schema = &node.properties[static_cast<std::size_t>(property - node.names.begin())];
         }
         if (schema == nullptr) {
             continue;
         }
-        path.push_back(Step{name, 0, false});
+        const Step step{name, 0, false, last};
+        last = &step;
         if (schema->never && !declared) {
             report(*first, "additionalProperties", "not allowed", true);
         } else {
             value(*schema, *first);
         }
-        path.pop_back();
+        last = step.parent;
     }
     missingBefore(std::string_view(), true);
 }
@@ -852,7 +880,8 @@ std::vector<Violation> CParameterSchema::checkParam(const std::string& name, con
         std::vector<Violation> out;
         Checker checker(out, nullptr);
         const Tree& root = m_root->root;
-        checker.path.push_back(Step{name, 0, false});
+        const Step step{name, 0, false, nullptr};
+        checker.last = &step;
         const Tree* const declared = root.property(name);
         if (root.never || (declared == nullptr && root.additional && root.additional->never)) {
             checker.value(root.never ? root : *root.additional, value);

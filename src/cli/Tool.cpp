@@ -184,7 +184,7 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     return true;
 }
 
-int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view)
+int loadSchema(const Options& options, View& view)
 {
     if (!options.schema.empty() && !view.declared) {
         CParameters::TextError error;
@@ -192,6 +192,16 @@ int load(const Options& options, const std::string& file, bool missingIsEmpty, V
             return loadFault(options.schema, error);
         }
         view.declared = true;
+    }
+    return done;
+}
+
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view)
+{
+    if (!view.schemaOnDemand) {
+        if (const int status = loadSchema(options, view)) {
+            return status;
+        }
     }
     return loadInto(view.file, file, missingIsEmpty);
 }

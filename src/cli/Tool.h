@@ -56,11 +56,16 @@ struct View {
     CParameters file;        // FILE's own entries: what a change saves
     CParameterSchema schema; // SCHEMA's declarations, when declared
     bool declared = false;
+    bool schemaOnDemand = false; // load() leaves SCHEMA to loadSchema()
 };
 
 // Loads FILE into \p view, and SCHEMA where one is named; a missing FILE is
 // empty where \p missingIsEmpty.
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
+
+// Reads SCHEMA, where one is named, into \p view, once: load() calls it
+// unless the view asks for SCHEMA on demand.
+int loadSchema(const Options& options, View& view);
 
 // The view of a command that only reads. It lives until the process ends,
 // whose end takes the memory back at once, where destroying the values one

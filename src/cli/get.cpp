@@ -12,6 +12,9 @@ int get(const Args& args, const Options& options)
         return usage("get takes FILE NAME [DEFAULT]");
     }
     View& view = keptView();
+    // SCHEMA only for a default: a schema can be larger than FILE, and a
+    // present name needs none.
+    view.schemaOnDemand = true;
     if (const int status = load(options, args[0], true, view)) {
         return status;
     }
@@ -21,6 +24,8 @@ int get(const Args& args, const Options& options)
         std::cout << valueText(view.file.getParam(args[1])) << '\n';
     } else if (args.size() == 3) {
         std::cout << args[2] << '\n';
+    } else if (const int status = loadSchema(options, view)) {
+        return status;
     } else if (view.declared && view.schema.defaults().exists(args[1])) {
         std::cout << valueText(view.schema.defaults().getParam(args[1])) << '\n';
     } else {
