@@ -236,7 +236,11 @@ Decimal decimalOf(const Json::Value& v)
         }
         int exponent = 0;
         if (p != end) {
-            std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+            const bool negative = p[1] == '-';
+            for (p += 1 + (p[1] == '-' || p[1] == '+'); p != end; ++p) {
+                exponent = exponent * 10 + (*p - '0');
+            }
+            exponent = negative ? -exponent : exponent;
         }
         d.exponent = exponent - fractionDigits;
     } else if (v.type() == Json::intValue) {
@@ -616,6 +620,21 @@ public:
 
     void value(const Node& node, const Json::Value& v);
 
+    // v as the member name of the root object whose schema is root.
+    void param(const Node& root, std::string_view name, const Json::Value& v)
+    {
+        const Step step{name, 0, false, nullptr};
+        last = &step;
+        const Node* const declared = root.property(name);
+        if (root.never || (declared == nullptr && root.additional && root.additional->never)) {
+            value(root.never ? root : *root.additional, v);
+            m_out.back().keyword = root.never ? "false" : "additionalProperties";
+        } else if (const Node* const schema = declared != nullptr ? declared : root.additional.get()) {
+            value(*schema, v);
+        }
+        last = nullptr;
+    }
+
     // The members of an object, from first to end in name order: those of
     // the value at, or of the container parameters where it is not null.
     void members(const Node& node, Json::Value::const_iterator first, Json::Value::const_iterator end,
@@ -922,17 +941,7 @@ std::vector<Violation> CParameterSchema::checkParam(const std::string& name, con
 {
     return allocating([&] {
         std::vector<Violation> out;
-        Checker checker(out, nullptr);
-        const Tree& root = m_root->root;
-        const Step step{name, 0, false, nullptr};
-        checker.last = &step;
-        const Tree* const declared = root.property(name);
-        if (root.never || (declared == nullptr && root.additional && root.additional->never)) {
-            checker.value(root.never ? root : *root.additional, value);
-            out.back().keyword = root.never ? "false" : "additionalProperties";
-        } else if (const Tree* const schema = declared != nullptr ? declared : root.additional.get()) {
-            checker.value(*schema, value);
-        }
+        Checker(out, nullptr).param(m_root->root, name, value);
         return out;
     });
 }
@@ -985,14 +994,16 @@ CParameters CParameterSchema::defaults() const
 namespace {
 
 // Checks every entry of incoming as a write; merges it in when all conform.
-bool mergeChecked(const CParameterSchema& schema, CParameters& parameters, const CParameters& incoming,
+bool mergeChecked(const Tree& root, CParameters& parameters, const CParameters& incoming,
                   std::vector<Violation>& violations)
 {
     violations.clear();
-    for (auto it = incoming.begin(); it != incoming.end(); ++it) {
-        std::vector<Violation> found = schema.checkParam(std::string(memberName(it)), *it);
-        violations.insert(violations.end(), found.begin(), found.end());
-    }
+    allocating([&] {
+        Checker checker(violations, nullptr);
+        for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+            checker.param(root, memberName(it), *it);
+        }
+    });
     if (!violations.empty()) {
         return false;
     }
@@ -1027,7 +1038,7 @@ bool CParameterSchema::deSerialise(CParameters& parameters, const std::string& t
     violations.clear();
     CParameters incoming;
     return incoming.deSerialise(text, nameValueSeparator, entrySeparator, error) &&
-           mergeChecked(*this, parameters, incoming, violations);
+           mergeChecked(m_root->root, parameters, incoming, violations);
 }
 
 bool CParameterSchema::deSerialiseAsJSON(CParameters& parameters, const std::string& text, TextError& error,
@@ -1035,7 +1046,7 @@ bool CParameterSchema::deSerialiseAsJSON(CParameters& parameters, const std::str
 {
     violations.clear();
     CParameters incoming;
-    return incoming.deSerialiseAsJSON(text, error) && mergeChecked(*this, parameters, incoming, violations);
+    return incoming.deSerialiseAsJSON(text, error) && mergeChecked(m_root->root, parameters, incoming, violations);
 }
 
 bool CParameterSchema::loadJSONFile(CParameters& parameters, const std::string& path, TextError& error,
@@ -1043,11 +1054,11 @@ bool CParameterSchema::loadJSONFile(CParameters& parameters, const std::string& 
 {
     violations.clear();
     CParameters incoming;
-    return incoming.loadJSONFile(path, error) && mergeChecked(*this, parameters, incoming, violations);
+    return incoming.loadJSONFile(path, error) && mergeChecked(m_root->root, parameters, incoming, violations);
 }
 
 bool CParameterSchema::append(CParameters& parameters, const CParameters& other,
                               std::vector<Violation>& violations) const
 {
-    return mergeChecked(*this, parameters, other, violations);
+    return mergeChecked(m_root->root, parameters, other, violations);
 }
