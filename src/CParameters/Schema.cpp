@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -307,6 +308,17 @@ std::uint64_t codePoints(std::string_view text)
     return count;
 }
 
+// The parts one after the other, in one string (one call for a message,
+// where each + would inline a string's growth again).
+std::string joined(std::initializer_list<std::string_view> parts)
+{
+    std::string text;
+    for (const std::string_view part : parts) {
+        text += part;
+    }
+    return text;
+}
+
 std::string describe(const Json::Value& v)
 {
     if (v.isArray()) {
@@ -465,7 +477,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
     }
     if (keyword == std::end(keywords)) {
         fault.offset = static_cast<std::size_t>(v.getOffsetLimit());
-        fault.reason = "unsupported keyword \"" + std::string(key) + "\"";
+        fault.reason = joined({"unsupported keyword \"", key, "\""});
         return false;
     }
     const int slot = keyword->slot;
@@ -542,7 +554,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
                    : "\"https://json-schema.org/draft/2020-12/schema\"";
         break;
     }
-    return must == nullptr || reject(fault, v, "\"" + std::string(key) + "\" must be " + must);
+    return must == nullptr || reject(fault, v, joined({"\"", key, "\" must be ", must}));
 }
 
 bool compile(const Json::Value& schema, Node& node, bool root, Fault& fault)
@@ -656,7 +668,7 @@ private:
             label = v.name;
         }
         v.keyword = keyword;
-        v.reason = label.empty() ? what : label + ": " + what;
+        v.reason = label.empty() ? what : joined({label, ": ", what});
         if (m_lines != nullptr) {
             const std::size_t offset = static_cast<std::size_t>(atName ? at.getOffsetLimit() : at.getOffsetStart());
             const auto line = std::upper_bound(m_lines->starts.begin(), m_lines->starts.end(), offset) - 1;
@@ -666,10 +678,11 @@ private:
         m_out.push_back(std::move(v));
     }
 
-    // Reports "DESCRIPTION what tail" of v.
-    void fail(const Json::Value& v, const char* keyword, const char* what, const std::string& tail)
+    // Reports "DESCRIPTION what tail unit" of v.
+    void fail(const Json::Value& v, const char* keyword, const char* what, std::string_view tail,
+              std::string_view unit = std::string_view())
     {
-        report(v, keyword, describe(v) + what + tail);
+        report(v, keyword, joined({describe(v), what, tail, unit}));
     }
 
     void number(const Node& node, const Json::Value& v);
@@ -727,10 +740,11 @@ void Checker::value(const Node& node, const Json::Value& v)
         std::string choices;
         for (const Json::Value& choice : node.values[Node::enumValues]) {
             found = found || compareJSON(v, choice) == 0;
-            choices += (choices.empty() ? "" : ", ") + describe(choice);
+            choices += choices.empty() ? "" : ", ";
+            choices += describe(choice);
         }
         if (!found) {
-            fail(v, "enum", " is not one of ", choices.empty() ? "no values" : choices);
+            fail(v, "enum", " is not one of ", choices.empty() ? std::string_view("no values") : choices);
         }
     }
     switch (type) {
@@ -763,10 +777,10 @@ void Checker::value(const Node& node, const Json::Value& v)
 void Checker::lengths(const Node& node, const Json::Value& v, std::uint64_t length, int slot, const char* unit)
 {
     if (length < node.counts[slot]) {
-        fail(v, countKeyword(slot), " is shorter than ", std::to_string(node.counts[slot]) + unit);
+        fail(v, countKeyword(slot), " is shorter than ", std::to_string(node.counts[slot]), unit);
     }
     if (length > node.counts[slot + 1]) {
-        fail(v, countKeyword(slot + 1), " is longer than ", std::to_string(node.counts[slot + 1]) + unit);
+        fail(v, countKeyword(slot + 1), " is longer than ", std::to_string(node.counts[slot + 1]), unit);
     }
 }
 
@@ -796,7 +810,8 @@ void Checker::array(const Node& node, const Json::Value& v)
     for (Json::ArrayIndex i = 0; node.flags[Node::uniqueItems] && i < v.size(); ++i) {
         for (Json::ArrayIndex j = i + 1; j < v.size(); ++j) {
             if (compareJSON(v[i], v[j]) == 0) {
-                report(v, "uniqueItems", "items " + std::to_string(i) + " and " + std::to_string(j) + " are equal");
+                report(v, "uniqueItems",
+                       joined({"items ", std::to_string(i), " and ", std::to_string(j), " are equal"}));
                 i = v.size();
                 break;
             }
@@ -841,8 +856,8 @@ void Checker::members(const Node& node, Json::Value::const_iterator first, Json:
     for (const std::string& name : node.required) {
         if (parameters != nullptr ? !parameters->exists(name) : cparameters::findMember(at, name) == nullptr) {
             report(at, "required",
-                   last == nullptr ? "required but absent" : "lacks the required member \"" + name + "\"", false, name,
-                   true);
+                   last == nullptr ? "required but absent" : joined({"lacks the required member \"", name, "\""}),
+                   false, name, true);
         }
     }
 }
