@@ -1,20 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The frame every command of cparameters shares: messages, and the one load
-// path and load-change-save. Changes hold an exclusive lock on FILE.lock for
-// their load-change-save, so that concurrent changes never lose one
-// another's updates. Readers take no lock: a save replaces FILE by rename,
-// so they always read one whole version.
+// path and load-change-save. Changes hold the library's lock on FILE.lock
+// (CParameterFileLock) for their load-change-save, so that concurrent changes
+// never lose one another's updates. Readers take no lock: a save replaces
+// FILE by rename, so they always read one whole version.
 #include "Tool.h"
+#include "FileLock.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <iostream>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace cli {
 
@@ -66,73 +61,6 @@ int flushOutput()
 }
 
 namespace {
-
-// The path that \p path leads to through symbolic links, the last of which
-// may point to a file that does not exist yet.
-std::string followLinks(std::string path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
-            break; // not a link
-        }
-        const std::string::size_type slash = path.rfind('/');
-        path = target[0] == '/' || slash == std::string::npos
-                   ? std::string(target, static_cast<std::size_t>(length))
-                   : path.substr(0, slash + 1) + std::string(target, static_cast<std::size_t>(length));
-    }
-    return path;
-}
-
-// An exclusive lock on FILE.lock, beside the file that FILE leads to through
-// symbolic links, held until the object dies. The lock file stays, so that
-// every process locks the same inode; should it be removed or replaced
-// meanwhile, the process that finds its path naming another inode than the
-// one it locked starts over.
-class Lock {
-public:
-    ~Lock()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-
-    int acquire(const std::string& file)
-    {
-        const std::string path = followLinks(file) + ".lock";
-        for (;;) {
-            // Read-only: flock needs no more, and a lock file another user
-            // made stays usable to all who may read it.
-            m_fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-            if (m_fd < 0) {
-                return systemFault(path, "open");
-            }
-            int result;
-            while ((result = ::flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            if (result != 0) {
-                return systemFault(path, "flock");
-            }
-            struct stat locked, named;
-            if (::fstat(m_fd, &locked) != 0) {
-                return systemFault(path, "fstat");
-            }
-            if (::stat(path.c_str(), &named) == 0) {
-                if (named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
-                    return done;
-                }
-            } else if (errno != ENOENT) {
-                return systemFault(path, "stat");
-            }
-            ::close(m_fd);
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // Loads FILE into \p store; a missing one is an empty store where
 // \p missingIsEmpty.
@@ -240,23 +168,37 @@ View& keptView()
 
 int changeFile(const Options& options, const std::string& file, const Change& change)
 {
-    Lock lock;
-    View view;
-    int status = lock.acquire(file);
-    if (status == done) {
-        status = load(options, file, true, view);
-    }
-    if (status != done) {
-        return status;
-    }
-    bool changed = false;
-    status = change(view, changed);
+    CParameterFileLock lock;
     CParameters::TextError error;
-    if (changed && !view.file.saveJSONFile(file, error)) {
+    if (!lock.acquire(file, error)) {
         say("cparameters: " + file + ": " + error.reason);
         return systemFailure;
     }
-    return status;
+    // A change that saves nothing leaves no lock file behind either, where it
+    // made one; one that saved leaves it for the next change.
+    bool saved = false;
+    try {
+        View view;
+        int status = load(options, file, true, view);
+        bool changed = false;
+        if (status == done) {
+            status = change(view, changed);
+        }
+        if (changed) {
+            saved = view.file.saveJSONFile(file, error);
+            if (!saved) {
+                say("cparameters: " + file + ": " + error.reason);
+                status = systemFailure;
+            }
+        }
+        if (!saved) {
+            lock.discard();
+        }
+        return status;
+    } catch (...) {
+        lock.discard();
+        throw;
+    }
 }
 
 } // namespace cli

@@ -72,9 +72,10 @@ int loadSchema(const Options& options, View& view);
 // by one would cost a tenth of a get at 10,000 entries.
 View& keptView();
 
-// The load-change-save of a changing command, under an exclusive lock on
-// FILE.lock: \p change returns the command's status and sets \p changed
-// when there is anything to save.
+// The load-change-save of a changing command, under the library's lock on
+// FILE.lock (CParameterFileLock): \p change returns the command's status and
+// sets \p changed when there is anything to save. A change that saves
+// nothing removes the lock file again where it made it.
 using Change = std::function<int(View& view, bool& changed)>;
 int changeFile(const Options& options, const std::string& file, const Change& change);
 

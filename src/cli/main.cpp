@@ -4,10 +4,15 @@
 // its own; Tool.cpp holds the frame they share.
 #include "Tool.h"
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <new>
 
 #include <getopt.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -53,9 +58,10 @@ const struct {
                 {"check", check}, {"export", exportFile}, {"import", importFile}};
 
 // Parses the options at the front of argv (getopt_long stops at the first
-// operand); returns the index of that operand, or -1 after a bad option. The
-// messages are our own, the same on every C library.
-int parseOptions(int argc, char** argv, Options& options)
+// operand, and after a "--", which it notes in \p ended); returns the index
+// of that operand, or -1 after a bad option. The messages are our own, the
+// same on every C library.
+int parseOptions(int argc, char** argv, Options& options, bool& ended)
 {
     static const option table[] = {
         {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
@@ -63,7 +69,8 @@ int parseOptions(int argc, char** argv, Options& options)
         {"schema", required_argument, nullptr, 's'}, {nullptr, 0, nullptr, 0}};
     optind = 0; // starts the scan afresh, on glibc and musl alike
     opterr = 0;
-    for (int c; (c = ::getopt_long(argc, argv, "+:", table, nullptr)) != -1;) {
+    int before = 1;
+    for (int c; (before = std::max(optind, 1)), (c = ::getopt_long(argc, argv, "+:h", table, nullptr)) != -1;) {
         switch (c) {
         case 'h':
             options.help = true;
@@ -99,19 +106,22 @@ int parseOptions(int argc, char** argv, Options& options)
             return -1;
         }
     }
+    ended = ended || (optind == before + 1 && std::strcmp(argv[before], "--") == 0);
     return optind;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The tool proper; main() adds what no command may end by.
+int run(int argc, char** argv)
 {
     Options options;
-    // The options before the command, then those after it.
-    int first = parseOptions(argc, argv, options);
+    // The options before the command, then those after it. The first "--"
+    // ends them wherever it stands: before the command, before the operands
+    // or among them; any later one is an operand.
+    bool ended = false;
+    int first = parseOptions(argc, argv, options, ended);
     int rest = -1;
     if (first >= 0 && first < argc) {
-        rest = parseOptions(argc - first, argv + first, options);
+        rest = ended ? 1 : parseOptions(argc - first, argv + first, options, ended);
     }
     if (first < 0 || (first < argc && rest < 0)) {
         std::cerr << usageText;
@@ -136,7 +146,13 @@ int main(int argc, char** argv)
         options.schema = named != nullptr ? named : "";
     }
     const std::string command = argv[first];
-    const std::vector<std::string> args(argv + first + rest, argv + argc);
+    std::vector<std::string> args(argv + first + rest, argv + argc);
+    if (!ended) {
+        const auto dashes = std::find(args.begin(), args.end(), "--");
+        if (dashes != args.end()) {
+            args.erase(dashes);
+        }
+    }
     if (!args.empty() && args[0].empty()) {
         return usage("FILE is empty");
     }
@@ -156,4 +172,26 @@ int main(int argc, char** argv)
         }
     }
     return usage("unknown command '" + command + "'");
+}
+
+} // namespace
+
+// Never ends by a signal or an exception: writes to a closed pipe and past a
+// file size limit fail as calls (SIGPIPE and SIGXFSZ ignored), and running
+// out of memory is a system error like any other, said without allocating.
+// A change that runs out of memory has saved nothing.
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        static const char message[] = "cparameters: out of memory\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
+        return systemFailure;
+    } catch (const std::exception& e) {
+        say(std::string("cparameters: ") + e.what());
+        return systemFailure;
+    }
 }
