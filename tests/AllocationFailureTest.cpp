@@ -22,6 +22,7 @@
 
 #include <dlfcn.h>
 
+#include "CParameterFile.h"
 #include "CParameters.h"
 #include "Schema.h"
 
@@ -230,6 +231,12 @@ SUITE(AllocationFailure)
                   [&](CParameters& parameters) { return std::to_string(parameters.loadJSONFile(path)); }) > 0);
         CHECK(failEachAllocation([&](CParameters& parameters) { return std::to_string(parameters.saveJSONFile(path)); },
                                  files) > 0);
+        std::ofstream(path) << "{\"shared\":"; // damaged: the last good version serves
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  CParameterFile::Report report;
+                  return std::to_string(CParameterFile::load(path, parameters, report)) + report.message();
+              }) > 0);
         std::remove(path.c_str());
+        std::remove((path + ".last-good").c_str());
     }
 }

@@ -237,6 +237,10 @@ public:
      * of a save still running. Saves of one file from several threads or
      * processes each land whole, the last one wins; for a load-change-save
      * take a CParameterFileLock (FileLock.h).
+     *
+     * The version replaced stays beside it as the file's last good version
+     * when it loads, else as evidence of damage; the new file's CRC-32 goes
+     * into an extended attribute: CParameterFile.h says more.
      * \return false when a system call failed (every write is checked,
      *         short writes and EINTR are carried on, a failed fsync is
      *         final): the old file is then untouched and no temp file is
@@ -256,7 +260,10 @@ public:
     /**
      * Reads the file at \p path as deSerialiseAsJSON() reads a text and
      * merges it in, all or nothing. Beside concurrent saves it reads one
-     * whole version. Links are followed as saveJSONFile() follows them.
+     * whole version. Links are followed as saveJSONFile() follows them. A
+     * file whose CRC-32, recorded by its save, no longer matches is
+     * damaged: reason "damaged: the content does not match its checksum",
+     * systemError 0 (CParameterFile.h says when it is checked).
      * \return false, changing nothing, for a missing file (ENOENT), one that
      *         is not a regular file (a directory, FIFO, socket or device:
      *         refused by its type before it is opened, and checked again

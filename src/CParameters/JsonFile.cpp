@@ -16,6 +16,7 @@
 #include "CParameters.h"
 #include "ErrorRecord.h"
 #include "FilePaths.h"
+#include "Generations.h"
 #include "JsonReader.h"
 
 #include <atomic>
@@ -291,7 +292,7 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
             return temp.failOn(error, "fchmod", temp.name, errno);
         }
     }
-    if (!writeAll(temp.fd, text, error)) {
+    if (!writeAll(temp.fd, text, error) || !cparameters::seal(temp.fd, text, error)) {
         return false;
     }
     // A failed fsync is final: the kernel may have dropped the pages it
@@ -310,6 +311,9 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     temp.fd = -1;
     if (::close(fd) != 0 && errno != EINTR) { // after EINTR Linux has closed it, and the data is synced
         return fail(error, "close", errno);
+    }
+    if (exists && !cparameters::keepGeneration(directory.fd, target.base, temp.name, error)) {
+        return false;
     }
     if (::renameat(directory.fd, temp.name.c_str(), directory.fd, target.base.c_str()) != 0) {
         return fail(error, "rename", errno);
@@ -386,5 +390,5 @@ bool cparameters::readTextFile(const std::string& path, std::string& text, TextE
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    return true;
+    return cparameters::verify(file.fd, status, text, error);
 }

@@ -62,15 +62,23 @@ int flushOutput()
 
 namespace {
 
-// Loads FILE into \p store; a missing one is an empty store where
-// \p missingIsEmpty.
-int loadInto(CParameters& store, const std::string& file, bool missingIsEmpty)
+// Loads FILE, or its last good version when FILE is damaged, into \p view,
+// and warns of what was amiss. A missing FILE without a last good version
+// is empty where \p missingIsEmpty.
+int loadInto(View& view, const std::string& file, bool missingIsEmpty)
 {
-    CParameters::TextError error;
-    if (store.loadJSONFile(file, error) || (missingIsEmpty && error.systemError == ENOENT)) {
+    CParameterFile::Report report;
+    const bool served = CParameterFile::load(file, view.file, report);
+    if (report.serving == CParameterFile::servesFile ||
+        (missingIsEmpty && report.fileError.systemError == ENOENT && report.lastGoodError.systemError == ENOENT)) {
         return done;
     }
-    return loadFault(file, error);
+    const int status = loadFault(file, report.fileError);
+    if (!served) {
+        return status;
+    }
+    say("cparameters: warning: " + file + ": the last good version serves: " + report.lastGood);
+    return done;
 }
 
 } // namespace
@@ -131,7 +139,7 @@ int load(const Options& options, const std::string& file, bool missingIsEmpty, V
             return status;
         }
     }
-    return loadInto(view.file, file, missingIsEmpty);
+    return loadInto(view, file, missingIsEmpty);
 }
 
 int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed)

@@ -6,6 +6,7 @@
 #ifndef CPARAMETERS_CLI_TOOL_H
 #define CPARAMETERS_CLI_TOOL_H
 
+#include "CParameterFile.h"
 #include "CParameters.h"
 #include "Schema.h"
 
@@ -60,7 +61,9 @@ struct View {
 };
 
 // Loads FILE into \p view, and SCHEMA where one is named; a missing FILE is
-// empty where \p missingIsEmpty.
+// empty where \p missingIsEmpty. A damaged FILE is reported, and its last
+// good version serves, with a warning; when neither loads, the fault of FILE
+// is the status.
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
 
 // Reads SCHEMA, where one is named, into \p view, once: load() calls it
@@ -92,6 +95,7 @@ int list(const Args& args, const Options& options);
 int check(const Args& args, const Options& options);
 int exportFile(const Args& args, const Options& options);
 int importFile(const Args& args, const Options& options);
+int repair(const Args& args, const Options& options);
 
 } // namespace cli
 

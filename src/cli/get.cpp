@@ -15,8 +15,13 @@ int get(const Args& args, const Options& options)
     // SCHEMA only for a default: a schema can be larger than FILE, and a
     // present name needs none.
     view.schemaOnDemand = true;
+    // A damaged FILE without a last good version that loads leaves DEFAULT
+    // to serve, as the defaults serve a program.
     if (const int status = load(options, args[0], true, view)) {
-        return status;
+        if (status != rejected) {
+            return status;
+        }
+        say("cparameters: warning: " + args[0] + ": no version of it loads; DEFAULT serves");
     }
     // exists() and getParam() look the name up in logarithmic time, where
     // find() walks the entries to give an iterator.

@@ -23,6 +23,7 @@ extern const char usageText[] = R"(usage: cparameters get FILE NAME [DEFAULT]
        cparameters check FILE...
        cparameters export [--delimited NAMESEP ENTRYSEP] FILE
        cparameters import [--delimited NAMESEP ENTRYSEP] FILE
+       cparameters repair FILE
        cparameters --help | --version
 
 FILE holds one JSON object, as CParameters::saveJSONFile writes it.
@@ -35,8 +36,11 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
   export   print FILE as one JSON line (--delimited: NAME NAMESEP VALUE,
            entries joined by ENTRYSEP)
   import   merge standard input, in the same form, into FILE in one save
+  repair   restore FILE.last-good when FILE is damaged (kept as FILE.damaged-*)
 get, list and export read a missing FILE as empty. set, remove and import
-hold an exclusive lock on FILE.lock while they change FILE.
+hold an exclusive lock on FILE.lock while they change FILE. Each save keeps
+the version it replaces as FILE.last-good, which serves, with a warning,
+when FILE is damaged.
 --schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: check
 also reports each value that violates it, set and import refuse such values
 and changes of read-only ones, get prints the default of an absent NAME.
@@ -55,7 +59,7 @@ const struct {
     const char* name;
     int (*run)(const Args&, const Options&);
 } commands[] = {{"get", get},     {"set", set},           {"remove", remove},    {"list", list},
-                {"check", check}, {"export", exportFile}, {"import", importFile}};
+                {"check", check}, {"export", exportFile}, {"import", importFile}, {"repair", repair}};
 
 // Parses the options at the front of argv (getopt_long stops at the first
 // operand, and after a "--", which it notes in \p ended); returns the index

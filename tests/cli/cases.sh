@@ -68,8 +68,9 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     check "standard error" "${fields[5]}" ../stderr
     [ "${fields[6]}" = = ] && fields[6]=${fields[0]}
     check "the file f" "${fields[6]}" f
-    # A lock file stays only beside a file that a change saved.
-    left=$(ls -A | grep -vxE "f$([ "${fields[6]}" = "${fields[0]}" ] || echo '|f\.lock')")
+    # A lock file, and the last good version, stay only beside a file that a
+    # change saved.
+    left=$(ls -A | grep -vxE "f$([ "${fields[6]}" = "${fields[0]}" ] || echo '|f\.lock|f\.last-good')")
     [ -z "$left" ] || fail "$where left behind: $left"
     cd .. && count=$((count + 1))
 done
