@@ -737,9 +737,11 @@ void Checker::value(const Node& node, const Json::Value& v)
     }
     if (node.has[Node::enumValues]) {
         bool found = false;
-        std::string choices;
         for (const Json::Value& choice : node.values[Node::enumValues]) {
             found = found || compareJSON(v, choice) == 0;
+        }
+        std::string choices;
+        for (const Json::Value& choice : found ? Json::Value::nullSingleton() : node.values[Node::enumValues]) {
             choices += choices.empty() ? "" : ", ";
             choices += describe(choice);
         }
