@@ -24,6 +24,7 @@
 
 #include "CParameterFile.h"
 #include "CParameters.h"
+#include "Patch.h"
 #include "Schema.h"
 
 namespace {
@@ -208,6 +209,36 @@ SUITE(AllocationFailure)
               }) > 0);
         CHECK(failEachAllocation([&](CParameters&) {
                   return listed(schema.checkJSON(R"({"object":{"list":[1]}})", found, error));
+              }) > 0);
+    }
+
+    // Each change touches a parameter the container holds and adds one. The
+    // texts are made before allocations fail, so that a do-nothing change
+    // fails the test.
+    TEST(PatchesApplyWholeOrNotAtAll)
+    {
+        CParameters::TextError error;
+        const Json::Value text("text");
+        const std::string merge = "{\"object\":{\"list\":null,\"m\":{\"x\":[1]}},\"name\":null,\"new\":\"v\"}";
+        const std::string patch = "[{\"op\":\"add\",\"path\":\"/object/list/0\",\"value\":\"first\"},"
+                                  "{\"op\":\"move\",\"from\":\"/shared\",\"path\":\"/moved\"},"
+                                  "{\"op\":\"copy\",\"from\":\"\",\"path\":\"/all\"},"
+                                  "{\"op\":\"test\",\"path\":\"/all/object/n\",\"value\":9223372036854775808}]";
+        const std::string created = "/object/a/b", element = "/object/list/1", list = "/object/list";
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::mergePatchText(parameters, merge, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::jsonPatchText(parameters, patch, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::set(parameters, created, text, true, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::remove(parameters, element, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::get(parameters, list, text).size());
               }) > 0);
     }
 

@@ -16,6 +16,7 @@
 #include "JsonWriter.h"
 #include "JsoncppAdapters.h"
 
+using cparameters::allocating;
 using cparameters::findMember;
 using cparameters::memberName;
 using cparameters::stringOf;
@@ -23,25 +24,6 @@ using cparameters::stringOf;
 const int CParameters::maxJSONDepth;
 
 namespace {
-
-// jsoncpp reports a failed malloc as Json::RuntimeError; the container's
-// promise for a shortage of memory is std::bad_alloc, whoever allocated.
-// Caught as std::exception, whose type_info the C++ runtime owns, since no
-// catch clause of this library can match jsoncpp's own exception types on
-// every C++ runtime (see isJsoncppAllocationFailure).
-template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
-{
-    try {
-        return operation();
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        if (cparameters::isJsoncppAllocationFailure(e)) {
-            throw std::bad_alloc();
-        }
-        throw;
-    }
-}
 
 // Puts every member of source into store, replacing members of the same
 // name: all or nothing. A const source is copied from, any other moved from.
@@ -146,12 +128,9 @@ void report(const cparameters::Rejection& rejection, std::string_view text, CPar
 {
     if (rejection.reason.empty() || rejection.offset == std::string_view::npos) {
         cparameters::setRecord(error, 0, 0, 0, rejection.reason, 0);
-        return;
+    } else {
+        cparameters::setRecordAt(error, text, rejection.offset, rejection.reason);
     }
-    const std::string_view before = text.substr(0, rejection.offset);
-    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    const std::size_t column = rejection.offset - (before.rfind('\n') + 1) + 1; // npos + 1 is 0
-    cparameters::setRecord(error, rejection.offset, line, column, rejection.reason, 0);
 }
 
 // Reads the integer under a name as getParamAsInt() describes, for int or

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The jsoncpp calls the library makes in more than one place, each written
 // once: names and strings as views, look-up by name, what jsoncpp can hold,
-// and an integer read as the nearest double. Internal to the library.
+// an integer read as the nearest double, and jsoncpp's failed malloc as
+// std::bad_alloc. Internal to the library.
 #ifndef CPARAMETERS_JSONCPPADAPTERS_H
 #define CPARAMETERS_JSONCPPADAPTERS_H
 
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <typeinfo>
@@ -74,6 +76,25 @@ inline double nearestDouble(const Json::Value& number)
 inline bool isJsoncppAllocationFailure(const std::exception& e)
 {
     return std::strcmp(typeid(e).name(), typeid(Json::RuntimeError).name()) == 0;
+}
+
+// jsoncpp reports a failed malloc as Json::RuntimeError; the container's
+// promise for a shortage of memory is std::bad_alloc, whoever allocated.
+// Caught as std::exception, whose type_info the C++ runtime owns, since no
+// catch clause of this library can match jsoncpp's own exception types on
+// every C++ runtime (see isJsoncppAllocationFailure).
+template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
+{
+    try {
+        return operation();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (cparameters::isJsoncppAllocationFailure(e)) {
+            throw std::bad_alloc();
+        }
+        throw;
+    }
 }
 
 } // namespace cparameters

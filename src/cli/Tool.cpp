@@ -11,6 +11,8 @@
 #include <cstring>
 #include <iostream>
 
+#include <unistd.h>
+
 namespace cli {
 
 extern const char usageText[];
@@ -118,6 +120,19 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     }
     value = one.getParam("");
     return true;
+}
+
+int readStandardInput(std::string& text)
+{
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(STDIN_FILENO, buffer, sizeof buffer)) != 0;) {
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (errno != EINTR) {
+            return systemFault("standard input", "read");
+        }
+    }
+    return done;
 }
 
 int loadSchema(const Options& options, View& view)

@@ -17,7 +17,7 @@
 namespace cli {
 
 // The exit statuses, as --help and the manual page state them.
-enum Status { done = 0, rejected = 1, usageError = 2, systemFailure = 3 };
+enum Status { done = 0, rejected = 1, usageError = 2, systemFailure = 3, stale = 4 };
 
 struct Options {
     bool help = false;
@@ -26,7 +26,12 @@ struct Options {
     bool delimited = false;
     std::string nameSeparator;
     std::string entrySeparator;
-    std::string schema; // --schema, else $CPARAMETERS_SCHEMA; empty for none
+    bool pointer = false;   // get, set, remove: JSON Pointers, not names
+    bool parents = false;   // set --pointer: missing objects on the way made
+    bool jsonPatch = false; // patch: RFC 6902, not RFC 7396
+    bool print = false;     // patch: the resulting file printed
+    std::string ifNewer;    // patch: NAME=N, or empty
+    std::string schema;     // --schema, else $CPARAMETERS_SCHEMA; empty for none
     bool schemaGiven = false;
 };
 
@@ -42,6 +47,8 @@ int systemFault(const std::string& where, const char* call);
 // A failed load or read of a text: FILE:LINE:COLUMN: reason (rejected), or
 // the failed system call (systemFailure).
 int loadFault(const std::string& where, const CParameters::TextError& error);
+// Reads all of standard input into \p text; a failed read is a system error.
+int readStandardInput(std::string& text);
 // Flushes standard output; a failed write is a system error.
 int flushOutput();
 
@@ -96,6 +103,10 @@ int check(const Args& args, const Options& options);
 int exportFile(const Args& args, const Options& options);
 int importFile(const Args& args, const Options& options);
 int repair(const Args& args, const Options& options);
+int patch(const Args& args, const Options& options);
+// set --pointer (with the VALUEs read) and remove --pointer (values null):
+// pointer by pointer in one change, the first that fails saving nothing.
+int changeAtPointers(const Args& args, const Options& options, const std::vector<Json::Value>* values);
 
 } // namespace cli
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// cparameters get FILE NAME [DEFAULT]
+// cparameters get [--pointer] FILE NAME [DEFAULT]
 #include "Tool.h"
+
+#include "Patch.h"
 
 #include <iostream>
 
@@ -10,6 +12,10 @@ int get(const Args& args, const Options& options)
 {
     if (args.size() < 2 || args.size() > 3) {
         return usage("get takes FILE NAME [DEFAULT]");
+    }
+    CParameters::TextError error;
+    if (options.pointer && !CParameterPatch::checkPointer(args[1], error)) {
+        return usage(args[1] + ": " + error.reason);
     }
     View& view = keptView();
     // SCHEMA only for a default: a schema can be larger than FILE, and a
@@ -25,8 +31,9 @@ int get(const Args& args, const Options& options)
     }
     // exists() and getParam() look the name up in logarithmic time, where
     // find() walks the entries to give an iterator.
-    if (view.file.exists(args[1])) {
-        std::cout << valueText(view.file.getParam(args[1])) << '\n';
+    Json::Value found;
+    if (options.pointer ? CParameterPatch::find(view.file, args[1], found) : view.file.exists(args[1])) {
+        std::cout << valueText(options.pointer ? found : view.file.getParam(args[1])) << '\n';
     } else if (args.size() == 3) {
         std::cout << args[2] << '\n';
     } else if (const int status = loadSchema(options, view)) {

@@ -16,13 +16,15 @@
 
 namespace cli {
 
-extern const char usageText[] = R"(usage: cparameters get FILE NAME [DEFAULT]
+extern const char usageText[] = R"(usage: cparameters get [--pointer] FILE NAME [DEFAULT]
        cparameters set [--json] FILE NAME VALUE [NAME VALUE]...
-       cparameters remove FILE NAME...
+       cparameters set --pointer [--json] [--parents] FILE POINTER VALUE...
+       cparameters remove [--pointer] FILE NAME...
        cparameters list FILE
        cparameters check FILE...
        cparameters export [--delimited NAMESEP ENTRYSEP] FILE
        cparameters import [--delimited NAMESEP ENTRYSEP] FILE
+       cparameters patch [--json-patch] [--if-newer NAME=N] [--print] FILE
        cparameters repair FILE
        cparameters --help | --version
 
@@ -36,17 +38,25 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
   export   print FILE as one JSON line (--delimited: NAME NAMESEP VALUE,
            entries joined by ENTRYSEP)
   import   merge standard input, in the same form, into FILE in one save
+  patch    apply the JSON merge patch (--json-patch: the JSON Patch) on
+           standard input to FILE in one save, all or nothing; --if-newer:
+           only where NAME is absent or below N, NAME then set to N;
+           --print: print FILE as it is afterwards, as one JSON line
   repair   restore FILE.last-good when FILE is damaged (kept as FILE.damaged-*)
-get, list and export read a missing FILE as empty. set, remove and import
-hold an exclusive lock on FILE.lock while they change FILE. Each save keeps
-the version it replaces as FILE.last-good, which serves, with a warning,
-when FILE is damaged.
+--pointer: NAME is a JSON Pointer, "/net/mtu" member mtu of parameter net;
+set --pointer stores at POINTERs of existing objects and arrays ("-"
+appends), or --parents makes the missing objects on the way; all in one save.
+get, list and export read a missing FILE as empty. set, remove, import and
+patch hold an exclusive lock on FILE.lock while they change FILE. Each save
+keeps the version it replaces as FILE.last-good, which serves, with a
+warning, when FILE is damaged.
 --schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: check
 also reports each value that violates it, set and import refuse such values
 and changes of read-only ones, get prints the default of an absent NAME.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
-3 system error (FILE or a stream could not be read, written or locked).
+3 system error (FILE or a stream could not be read, written or locked);
+4 patch --if-newer not newer: nothing changed.
 )";
 
 } // namespace cli
@@ -59,7 +69,7 @@ const struct {
     const char* name;
     int (*run)(const Args&, const Options&);
 } commands[] = {{"get", get},     {"set", set},           {"remove", remove},    {"list", list},
-                {"check", check}, {"export", exportFile}, {"import", importFile}, {"repair", repair}};
+                {"check", check}, {"export", exportFile}, {"import", importFile}, {"patch", patch}, {"repair", repair}};
 
 // Parses the options at the front of argv (getopt_long stops at the first
 // operand, and after a "--", which it notes in \p ended); returns the index
@@ -67,10 +77,17 @@ const struct {
 // same on every C library.
 int parseOptions(int argc, char** argv, Options& options, bool& ended)
 {
-    static const option table[] = {
-        {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
-        {"json", no_argument, nullptr, 'j'},         {"delimited", required_argument, nullptr, 'd'},
-        {"schema", required_argument, nullptr, 's'}, {nullptr, 0, nullptr, 0}};
+    static const option table[] = {{"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, 'V'},
+                                   {"json", no_argument, nullptr, 'j'},
+                                   {"delimited", required_argument, nullptr, 'd'},
+                                   {"pointer", no_argument, nullptr, 'p'},
+                                   {"parents", no_argument, nullptr, 'P'},
+                                   {"json-patch", no_argument, nullptr, 'J'},
+                                   {"print", no_argument, nullptr, 'r'},
+                                   {"if-newer", required_argument, nullptr, 'n'},
+                                   {"schema", required_argument, nullptr, 's'},
+                                   {nullptr, 0, nullptr, 0}};
     optind = 0; // starts the scan afresh, on glibc and musl alike
     opterr = 0;
     int before = 1;
@@ -98,12 +115,32 @@ int parseOptions(int argc, char** argv, Options& options, bool& ended)
             options.nameSeparator = optarg;
             options.entrySeparator = argv[optind++];
             break;
+        case 'p':
+            options.pointer = true;
+            break;
+        case 'P':
+            options.parents = true;
+            break;
+        case 'J':
+            options.jsonPatch = true;
+            break;
+        case 'r':
+            options.print = true;
+            break;
+        case 'n':
+            if (*optarg == '\0') {
+                say("cparameters: --if-newer takes NAME=N");
+                return -1;
+            }
+            options.ifNewer = optarg;
+            break;
         case ':':
             if (optopt == 's') {
                 say("cparameters: --schema takes SCHEMA");
                 return -1;
             }
-            say("cparameters: --delimited takes NAMESEP ENTRYSEP");
+            say(optopt == 'n' ? "cparameters: --if-newer takes NAME=N"
+                              : "cparameters: --delimited takes NAMESEP ENTRYSEP");
             return -1;
         default:
             say(std::string("cparameters: unknown option '") + argv[optind - 1] + "'");
@@ -169,6 +206,15 @@ int run(int argc, char** argv)
     if (options.delimited && (options.nameSeparator.empty() || options.entrySeparator.empty() ||
                               options.nameSeparator == options.entrySeparator)) {
         return usage("NAMESEP and ENTRYSEP must be two different, non-empty texts");
+    }
+    if (options.pointer && command != "get" && command != "set" && command != "remove") {
+        return usage("--pointer is an option of get, set and remove only");
+    }
+    if (options.parents && !(options.pointer && command == "set")) {
+        return usage("--parents is an option of set --pointer only");
+    }
+    if ((options.jsonPatch || options.print || !options.ifNewer.empty()) && command != "patch") {
+        return usage("--json-patch, --if-newer and --print are options of patch only");
     }
     for (const auto& entry : commands) {
         if (command == entry.name) {
