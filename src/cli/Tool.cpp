@@ -7,6 +7,7 @@
 #include "Tool.h"
 #include "FileLock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -204,8 +205,25 @@ int changeFile(const Options& options, const std::string& file, const Change& ch
         View view;
         int status = load(options, file, true, view);
         bool changed = false;
+        std::vector<CParameterSchema::Violation> before;
+        if (status == done && view.declared) {
+            before = view.schema.check(view.file);
+        }
         if (status == done) {
             status = change(view, changed);
+        }
+        if (changed && view.declared) {
+            // Whatever the command, a change that adds a violation of SCHEMA
+            // (a removed required member, a patched value) saves nothing.
+            for (const CParameterSchema::Violation& found : view.schema.check(view.file)) {
+                if (std::none_of(before.begin(), before.end(), [&](const CParameterSchema::Violation& old) {
+                        return old.pointer == found.pointer && old.reason == found.reason;
+                    })) {
+                    say("cparameters: " + file + ": " + found.reason);
+                    status = rejected;
+                    changed = false;
+                }
+            }
         }
         if (changed) {
             saved = view.file.saveJSONFile(file, error);
