@@ -17,6 +17,7 @@
 #include "ErrorRecord.h"
 #include "FilePaths.h"
 #include "Generations.h"
+#include "JsonReader.h"
 
 #include <atomic>
 #include <cerrno>
@@ -334,6 +335,12 @@ bool CParameters::loadJSONFile(const std::string& path)
 
 bool CParameters::loadJSONFile(const std::string& path, TextError& error)
 {
+    std::string text;
+    return cparameters::readTextFile(path, text, error) && deSerialiseAsJSON(text, error);
+}
+
+bool cparameters::readTextFile(const std::string& path, std::string& text, TextError& error)
+{
     // Only a regular file is opened: the type is looked at before, where
     // the links are followed, and again on what open() gave, since the name
     // may have changed in between. O_NONBLOCK and O_NOCTTY, so that such a
@@ -359,7 +366,6 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
     if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
         return false;
     }
-    std::string text;
     if (static_cast<unsigned long long>(status.st_size) >= text.max_size()) {
         return fail(error, "read", EFBIG);
     }
@@ -384,5 +390,5 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    return cparameters::verify(file.fd, status, text, error) && deSerialiseAsJSON(text, error);
+    return cparameters::verify(file.fd, status, text, error);
 }

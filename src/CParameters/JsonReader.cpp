@@ -98,9 +98,9 @@ bool toDouble(std::string_view number, double& result)
 
 class Reader {
 public:
-    Reader(std::string_view text, int maxDepth, Rejection& rejection)
+    Reader(std::string_view text, int maxDepth, Rejection& rejection, bool offsets = false)
         : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_maxDepth(maxDepth),
-          m_rejection(rejection)
+          m_rejection(rejection), m_offsets(offsets)
     {
     }
 
@@ -174,6 +174,9 @@ private:
         if (m_pos == m_end) {
             return unexpected("");
         }
+        if (m_offsets) {
+            value.setOffsetStart(m_pos - m_begin);
+        }
         switch (*m_pos) {
         case '{':
         case '[':
@@ -240,6 +243,9 @@ private:
             Json::Value& member = *object.demand(name.data(), name.data() + name.size());
             if (object.size() != members) {
                 return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
+            }
+            if (m_offsets) {
+                member.setOffsetLimit(nameAt - m_begin);
             }
             if (!readValue(member, depth)) {
                 return false;
@@ -478,14 +484,15 @@ private:
     const char* const m_end;
     const int m_maxDepth;
     Rejection& m_rejection;
+    const bool m_offsets;
     std::string m_scratch;
 };
 
 } // namespace
 
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection)
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets)
 {
-    return Reader(text, maxDepth, rejection).readDocument(root, true);
+    return Reader(text, maxDepth, rejection, offsets).readDocument(root, true);
 }
 
 bool readJSONValue(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection)

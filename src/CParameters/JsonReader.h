@@ -6,6 +6,8 @@
 
 #include <json/value.h>
 
+#include "CParameters.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -23,8 +25,14 @@ struct Rejection {
 // with no duplicate names, no name longer than maxNameLength and at most
 // maxDepth nested containers. Returns false and fills rejection for anything
 // else; root is then unspecified. Throws nothing but std::bad_alloc and
-// jsoncpp's report of a failed malloc.
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection);
+// jsoncpp's report of a failed malloc. With offsets, each value's offset
+// start is where it begins in text, and a member's offset limit where its
+// name begins (where checks report what they find).
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets = false);
+
+// The whole regular file at path, read as loadJSONFile() reads it; false
+// with the failing call in error otherwise.
+bool readTextFile(const std::string& path, std::string& text, CParameters::TextError& error);
 
 // readJSON() for a root of any kind (a patch's).
 bool readJSONValue(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection);

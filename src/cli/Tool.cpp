@@ -7,6 +7,7 @@
 #include "Tool.h"
 #include "FileLock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -135,9 +136,52 @@ int readStandardInput(std::string& text)
     return done;
 }
 
-int load(const Options&, const std::string& file, bool missingIsEmpty, View& view)
+int loadSchema(const Options& options, View& view)
 {
+    if (!options.schema.empty() && !view.declared) {
+        CParameters::TextError error;
+        if (!view.schema.loadFile(options.schema, error)) {
+            return loadFault(options.schema, error);
+        }
+        view.declared = true;
+    }
+    return done;
+}
+
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view)
+{
+    if (!view.schemaOnDemand) {
+        if (const int status = loadSchema(options, view)) {
+            return status;
+        }
+    }
     return loadInto(view, file, missingIsEmpty);
+}
+
+int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed)
+{
+    if (view.declared) {
+        int status = done;
+        for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+            const std::string name = CParameters::getKey(it);
+            if (view.schema.readOnly(name) && !(view.file.exists(name) && view.file.getParam(name) == *it)) {
+                say("cparameters: " + file + ": " + name + ": read-only");
+                status = rejected;
+            }
+        }
+        std::vector<CParameterSchema::Violation> violations;
+        if (status == done && !view.schema.append(view.file, incoming, violations)) {
+            for (const CParameterSchema::Violation& violation : violations) {
+                say("cparameters: " + file + ": " + violation.reason);
+            }
+            status = rejected;
+        }
+        changed = status == done;
+        return status;
+    }
+    view.file.append(incoming);
+    changed = true;
+    return done;
 }
 
 View& keptView()
@@ -161,8 +205,25 @@ int changeFile(const Options& options, const std::string& file, const Change& ch
         View view;
         int status = load(options, file, true, view);
         bool changed = false;
+        std::vector<CParameterSchema::Violation> before;
+        if (status == done && view.declared) {
+            before = view.schema.check(view.file);
+        }
         if (status == done) {
             status = change(view, changed);
+        }
+        if (changed && view.declared) {
+            // Whatever the command, a change that adds a violation of SCHEMA
+            // (a removed required member, a patched value) saves nothing.
+            for (const CParameterSchema::Violation& found : view.schema.check(view.file)) {
+                if (std::none_of(before.begin(), before.end(), [&](const CParameterSchema::Violation& old) {
+                        return old.pointer == found.pointer && old.reason == found.reason;
+                    })) {
+                    say("cparameters: " + file + ": " + found.reason);
+                    status = rejected;
+                    changed = false;
+                }
+            }
         }
         if (changed) {
             saved = view.file.saveJSONFile(file, error);

@@ -8,6 +8,7 @@
 
 #include "CParameterFile.h"
 #include "CParameters.h"
+#include "Schema.h"
 
 #include <functional>
 #include <string>
@@ -30,6 +31,8 @@ struct Options {
     bool jsonPatch = false; // patch: RFC 6902, not RFC 7396
     bool print = false;     // patch: the resulting file printed
     std::string ifNewer;    // patch: NAME=N, or empty
+    std::string schema;     // --schema, else $CPARAMETERS_SCHEMA; empty for none
+    bool schemaGiven = false;
 };
 
 // A command's operands, FILE first.
@@ -58,13 +61,21 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
 // What a command works on. Built only by load() and changeFile(), so that
 // every command sees FILE the same way.
 struct View {
-    CParameters file; // FILE's own entries: what a change saves
+    CParameters file;        // FILE's own entries: what a change saves
+    CParameterSchema schema; // SCHEMA's declarations, when declared
+    bool declared = false;
+    bool schemaOnDemand = false; // load() leaves SCHEMA to loadSchema()
 };
 
-// Loads FILE into \p view; a missing FILE is empty where \p missingIsEmpty.
-// A damaged FILE is reported, and its last good version serves, with a
-// warning; when neither loads, the fault of FILE is the status.
+// Loads FILE into \p view, and SCHEMA where one is named; a missing FILE is
+// empty where \p missingIsEmpty. A damaged FILE is reported, and its last
+// good version serves, with a warning; when neither loads, the fault of FILE
+// is the status.
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
+
+// Reads SCHEMA, where one is named, into \p view, once: load() calls it
+// unless the view asks for SCHEMA on demand.
+int loadSchema(const Options& options, View& view);
 
 // The view of a command that only reads. It lives until the process ends,
 // whose end takes the memory back at once, where destroying the values one
@@ -77,6 +88,11 @@ View& keptView();
 // nothing removes the lock file again where it made it.
 using Change = std::function<int(View& view, bool& changed)>;
 int changeFile(const Options& options, const std::string& file, const Change& change);
+
+// Merges \p incoming into the view's file, refused whole (status rejected,
+// each reason said as "cparameters: FILE: reason") when a value violates
+// SCHEMA or would change a read-only parameter.
+int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed);
 
 // The commands, each in its own file.
 int get(const Args& args, const Options& options);

@@ -7,17 +7,33 @@
 namespace cli {
 
 // A damaged FILE is reported as a load fault (status 1, or 3 when it cannot
-// be read), then the last good version that would serve in its place.
-int check(const Args& args, const Options&)
+// be read), then the last good version that would serve in its place. With
+// SCHEMA, each value of a FILE that loads is checked against it, and each
+// violation reported at the value's place in FILE (status 1).
+int check(const Args& args, const Options& options)
 {
     if (args.empty()) {
         return usage("check takes FILE...");
     }
-    int status = done;
+    View view;
+    int status = loadSchema(options, view);
+    if (status != done) {
+        return status;
+    }
     for (const std::string& file : args) {
         CParameters parameters;
         CParameterFile::Report report;
         if (CParameterFile::load(file, parameters, report) && report.serving == CParameterFile::servesFile) {
+            std::vector<CParameterSchema::Violation> violations;
+            CParameters::TextError error;
+            if (view.declared && view.schema.checkJSONFile(file, violations, error)) {
+                // Read again, now keeping where each value stands in the text.
+                for (const CParameterSchema::Violation& violation : violations) {
+                    say(file + ':' + std::to_string(violation.line) + ':' + std::to_string(violation.column) +
+                        ": " + violation.reason);
+                    status = std::max(status, static_cast<int>(rejected));
+                }
+            }
             continue;
         }
         status = std::max(status, loadFault(file, report.fileError));

@@ -18,6 +18,9 @@ int get(const Args& args, const Options& options)
         return usage(args[1] + ": " + error.reason);
     }
     View& view = keptView();
+    // SCHEMA only for a default: a schema can be larger than FILE, and a
+    // present name needs none.
+    view.schemaOnDemand = true;
     // A damaged FILE without a last good version that loads leaves DEFAULT
     // to serve, as the defaults serve a program.
     if (const int status = load(options, args[0], true, view)) {
@@ -33,6 +36,10 @@ int get(const Args& args, const Options& options)
         std::cout << valueText(options.pointer ? found : view.file.getParam(args[1])) << '\n';
     } else if (args.size() == 3) {
         std::cout << args[2] << '\n';
+    } else if (const int status = loadSchema(options, view)) {
+        return status;
+    } else if (view.declared && view.schema.defaults().exists(args[1])) {
+        std::cout << valueText(view.schema.defaults().getParam(args[1])) << '\n';
     } else {
         return rejected;
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
@@ -49,6 +50,9 @@ get, list and export read a missing FILE as empty. set, remove, import and
 patch hold an exclusive lock on FILE.lock while they change FILE. Each save
 keeps the version it replaces as FILE.last-good, which serves, with a
 warning, when FILE is damaged.
+--schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: check
+also reports each value that violates it, set and import refuse such values
+and changes of read-only ones, get prints the default of an absent NAME.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
 3 system error (FILE or a stream could not be read, written or locked);
@@ -82,6 +86,7 @@ int parseOptions(int argc, char** argv, Options& options, bool& ended)
                                    {"json-patch", no_argument, nullptr, 'J'},
                                    {"print", no_argument, nullptr, 'r'},
                                    {"if-newer", required_argument, nullptr, 'n'},
+                                   {"schema", required_argument, nullptr, 's'},
                                    {nullptr, 0, nullptr, 0}};
     optind = 0; // starts the scan afresh, on glibc and musl alike
     opterr = 0;
@@ -96,6 +101,10 @@ int parseOptions(int argc, char** argv, Options& options, bool& ended)
             break;
         case 'j':
             options.json = true;
+            break;
+        case 's':
+            options.schema = optarg;
+            options.schemaGiven = true;
             break;
         case 'd':
             if (optind >= argc) {
@@ -126,6 +135,10 @@ int parseOptions(int argc, char** argv, Options& options, bool& ended)
             options.ifNewer = optarg;
             break;
         case ':':
+            if (optopt == 's') {
+                say("cparameters: --schema takes SCHEMA");
+                return -1;
+            }
             say(optopt == 'n' ? "cparameters: --if-newer takes NAME=N"
                               : "cparameters: --delimited takes NAMESEP ENTRYSEP");
             return -1;
@@ -165,6 +178,13 @@ int run(int argc, char** argv)
     }
     if (first == argc) {
         return usage("no command");
+    }
+    if (options.schemaGiven && options.schema.empty()) {
+        return usage("SCHEMA is empty");
+    }
+    if (!options.schemaGiven) {
+        const char* const named = std::getenv("CPARAMETERS_SCHEMA");
+        options.schema = named != nullptr ? named : "";
     }
     const std::string command = argv[first];
     std::vector<std::string> args(argv + first + rest, argv + argc);

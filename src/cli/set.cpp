@@ -28,11 +28,8 @@ int set(const Args& args, const Options& options)
     if (options.pointer) {
         return changeAtPointers(args, options, &atPointers);
     }
-    return changeFile(options, args[0], [&](View& view, bool& changed) {
-        view.file.append(values);
-        changed = true;
-        return done;
-    });
+    return changeFile(options, args[0],
+                      [&](View& view, bool& changed) { return mergeChecked(args[0], view, values, changed); });
 }
 
 } // namespace cli

@@ -6,6 +6,7 @@
 # an emptied or cut file must not pass.
 cases=$1
 exec 3<"$cases" || exit 1
+casesdir=$(cd "$(dirname "$cases")" && pwd) # <cases> in a field
 shift
 . "$(dirname "$0")/lib.sh"
 set -f # the arguments are split at spaces, never expanded
@@ -26,6 +27,7 @@ check() {
     local want
     want=$(decode "$2" && echo .)
     want=${want//<version>/${CPARAMETERS_VERSION-}}
+    want=${want//<cases>/$casesdir}
     want=${want//<usage>/"${usage%.}"}
     printf %s "${want%.}" | cmp -s - "$3" || fail "$where $1 differs:
 $(printf %s "${want%.}" | diff - "$3" 2>&1)"
@@ -51,9 +53,15 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     for arg in ${fields[1]}; do
         [ "$arg" = "''" ] && arg=""
         arg=$(decode "$arg" && echo .)
+        arg=${arg//<cases>/$casesdir}
         args+=("${arg%.}")
     done
-    decode "${fields[2]}" | "${tool[@]}" "${args[@]}" >../stdout 2>../stderr
+    # Leading NAME=VALUE arguments are the tool's environment.
+    environment=()
+    while [[ ${args[0]-} =~ ^[A-Z_]+= ]]; do
+        environment+=("${args[0]}") && args=("${args[@]:1}")
+    done
+    decode "${fields[2]}" | env "${environment[@]}" "${tool[@]}" "${args[@]}" >../stdout 2>../stderr
     status=$?
     [ "$status" = "${fields[3]}" ] || fail "$where exit status $status, expected ${fields[3]}"
     check "standard output" "${fields[4]}" ../stdout
