@@ -55,6 +55,22 @@ inline void setRecordAt(CParameters::TextError& error, std::string_view text, st
     setRecord(error, offset, line, column, std::move(reason), 0);
 }
 
+// Rethrows the exception being handled, jsoncpp's report of a failed malloc
+// as std::bad_alloc (the library's promise for a shortage of memory). Out of
+// line and shared: each guarded operation then holds one catch-all handler
+// that calls it, not its own copy of the type tests.
+[[noreturn]] void rethrowAllocationFailure();
+
+// operation(), with jsoncpp's allocation failures turned into std::bad_alloc.
+template <typename Operation> auto guardAllocation(Operation operation) -> decltype(operation())
+{
+    try {
+        return operation();
+    } catch (...) {
+        rethrowAllocationFailure();
+    }
+}
+
 } // namespace cparameters
 
 #endif

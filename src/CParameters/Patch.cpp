@@ -20,7 +20,7 @@
 #include "JsonWriter.h"
 #include "JsoncppAdapters.h"
 
-using cparameters::allocating;
+using cparameters::guardAllocation;
 using cparameters::findMember;
 using cparameters::memberName;
 
@@ -583,7 +583,7 @@ bool change(CParameters& parameters, CParameters::TextError& error, Change kind,
             const Json::Value& value, bool createParents)
 {
     std::string reason;
-    const bool changed = allocating([&] {
+    const bool changed = guardAllocation([&] {
         Draft draft(parameters);
         Tokens tokens;
         Json::Value taken;
@@ -616,7 +616,7 @@ bool change(CParameters& parameters, CParameters::TextError& error, Change kind,
 bool readPatch(const std::string& text, int levelsAbove, Json::Value& patch, CParameters::TextError& error)
 {
     cparameters::Rejection rejection;
-    const bool read = allocating(
+    const bool read = guardAllocation(
         [&] { return cparameters::readJSONValue(text, CParameters::maxJSONDepth + levelsAbove, patch, rejection); });
     if (!read) {
         cparameters::setRecordAt(error, text, rejection.offset, std::move(rejection.reason));
@@ -630,14 +630,14 @@ bool CParameterPatch::checkPointer(const std::string& pointer, CParameters::Text
 {
     Tokens tokens;
     std::string reason;
-    const bool valid = allocating([&] { return parsePointer(pointer, tokens, reason); });
+    const bool valid = guardAllocation([&] { return parsePointer(pointer, tokens, reason); });
     cparameters::setRecord(error, 0, 0, 0, std::move(reason), 0);
     return valid;
 }
 
 bool CParameterPatch::find(const CParameters& parameters, const std::string& pointer, Json::Value& value)
 {
-    return allocating([&] {
+    return guardAllocation([&] {
         Tokens tokens;
         std::string reason;
         Json::Value whole;
@@ -657,7 +657,7 @@ bool CParameterPatch::find(const CParameters& parameters, const std::string& poi
 Json::Value CParameterPatch::get(const CParameters& parameters, const std::string& pointer,
                                  const Json::Value& defaultValue)
 {
-    return allocating([&] {
+    return guardAllocation([&] {
         Json::Value value;
         return find(parameters, pointer, value) ? value : defaultValue;
     });

@@ -864,21 +864,23 @@ void Checker::members(const Node& node, Json::Value::const_iterator first, Json:
     }
 }
 
-// jsoncpp reports a failed malloc as its own exception; the library's
-// promise for a shortage of memory is std::bad_alloc.
-template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
+} // namespace
+
+void cparameters::rethrowAllocationFailure()
 {
     try {
-        return operation();
+        throw;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        if (cparameters::isJsoncppAllocationFailure(e)) {
+        if (isJsoncppAllocationFailure(e)) {
             throw std::bad_alloc();
         }
         throw;
     }
 }
+
+namespace {
 
 void clearRecord(TextError& error) { cparameters::setRecord(error, 0, 0, 0, std::string(), 0); }
 
@@ -898,7 +900,7 @@ CParameterSchema& CParameterSchema::operator=(const CParameterSchema& other) = d
 
 bool CParameterSchema::load(const std::string& text, TextError& error)
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         Json::Value schema;
         cparameters::Rejection rejection;
         if (!cparameters::readJSON(text, CParameters::maxJSONDepth, schema, rejection, true)) {
@@ -925,7 +927,7 @@ bool CParameterSchema::loadFile(const std::string& path, TextError& error)
 
 std::vector<Violation> CParameterSchema::check(const CParameters& parameters) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         std::vector<Violation> out;
         Checker checker(out, nullptr);
         const Tree& root = m_root->root;
@@ -947,7 +949,7 @@ std::vector<Violation> CParameterSchema::check(const CParameters& parameters) co
 
 std::vector<Violation> CParameterSchema::checkValue(const Json::Value& instance) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         std::vector<Violation> out;
         Checker(out, nullptr).value(m_root->root, instance);
         return out;
@@ -956,7 +958,7 @@ std::vector<Violation> CParameterSchema::checkValue(const Json::Value& instance)
 
 std::vector<Violation> CParameterSchema::checkParam(const std::string& name, const Json::Value& value) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         std::vector<Violation> out;
         Checker(out, nullptr).param(m_root->root, name, value);
         return out;
@@ -965,7 +967,7 @@ std::vector<Violation> CParameterSchema::checkParam(const std::string& name, con
 
 bool CParameterSchema::checkJSON(const std::string& text, std::vector<Violation>& violations, TextError& error) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         violations.clear();
         Json::Value instance;
         cparameters::Rejection rejection;
@@ -996,7 +998,7 @@ bool CParameterSchema::readOnly(const std::string& name) const
 
 CParameters CParameterSchema::defaults() const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         CParameters result;
         const Tree& root = m_root->root;
         for (std::size_t i = 0; i < root.names.size(); ++i) {
@@ -1015,7 +1017,7 @@ bool mergeChecked(const Tree& root, CParameters& parameters, const CParameters& 
                   std::vector<Violation>& violations)
 {
     violations.clear();
-    allocating([&] {
+    cparameters::guardAllocation([&] {
         Checker checker(violations, nullptr);
         for (auto it = incoming.begin(); it != incoming.end(); ++it) {
             checker.param(root, memberName(it), *it);
