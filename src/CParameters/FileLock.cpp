@@ -77,7 +77,8 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         return failCall(error, "open", target.directory.c_str(), errno);
     }
     m_name = cparameters::nameBeside(target.base, ".lock", false);
-    const std::string shown = target.path.substr(0, target.path.size() - target.base.size()) + m_name;
+    std::string shown = target.path.substr(0, target.path.size() - target.base.size());
+    shown += m_name;
     const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     // Every failure below holds nothing; a lock file made here stays, since
     // removed without the lock it could be another's.

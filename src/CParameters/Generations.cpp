@@ -39,7 +39,10 @@ const std::size_t evidenceKept = 3;
 
 bool fail(TextError& error, const std::string& call, int number)
 {
-    cparameters::setRecord(error, 0, 0, 0, call + ": " + std::strerror(number), number);
+    std::string reason = call;
+    reason += ": ";
+    reason += std::strerror(number);
+    cparameters::setRecord(error, 0, 0, 0, std::move(reason), number);
     return false;
 }
 
@@ -241,7 +244,9 @@ bool linkEvidence(int directory, const char* from, const std::string& base, Text
     const std::string prefix = evidencePrefix(base);
     for (char attempt = '1'; attempt <= '9'; ++attempt) {
         const char suffix[] = {'-', attempt, '\0'};
-        const std::string name = prefix + stamp + (attempt > '1' ? suffix : "");
+        std::string name = prefix;
+        name += stamp;
+        name += attempt > '1' ? suffix : "";
         if (::linkat(directory, from, directory, name.c_str(), 0) == 0) {
             // Durable before the save's rename can make it the only name left.
             if (::fsync(directory) != 0) {
@@ -391,7 +396,8 @@ std::string CParameterFile::lastGoodPath(const std::string& path)
     if (!cparameters::followLinks(path, target, error)) {
         return path + lastGoodSuffix; // what cannot be followed cannot be read either
     }
-    return target.path.substr(0, target.path.size() - target.base.size()) + lastGoodName(target.base);
+    std::string last = target.path.substr(0, target.path.size() - target.base.size());
+    return last += lastGoodName(target.base);
 }
 
 bool CParameterFile::load(const std::string& path, CParameters& into, Report& report)
@@ -464,8 +470,9 @@ bool CParameterFile::repair(const std::string& path, Report& report, TextError& 
     // Nothing to save leaves no lock file behind, where this made one.
     if (!load(path, good, report)) {
         lock.discard();
-        cparameters::setRecord(error, 0, 0, 0, "no last good version to restore: " + report.lastGoodError.reason,
-                               report.lastGoodError.systemError);
+        std::string reason = "no last good version to restore: ";
+        reason += report.lastGoodError.reason;
+        cparameters::setRecord(error, 0, 0, 0, std::move(reason), report.lastGoodError.systemError);
         return false;
     }
     if (report.serving == servesFile) {

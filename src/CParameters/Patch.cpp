@@ -567,8 +567,15 @@ bool applyOperations(Draft& draft, const Json::Value& patch, std::string& reason
         } else if (applyOperation(draft, operation, static_cast<Operation>(kind), why)) {
             continue;
         }
-        reason = "operation " + std::to_string(i) +
-                 (kind == unknown ? std::string() : std::string(" (") + operationNames[kind] + ")") + ": " + why;
+        reason = "operation ";
+        reason += std::to_string(i);
+        if (kind != unknown) {
+            reason += " (";
+            reason += operationNames[kind];
+            reason += ')';
+        }
+        reason += ": ";
+        reason += why;
         return false;
     }
     return true;

@@ -678,11 +678,24 @@ private:
         m_out.push_back(std::move(v));
     }
 
-    // Reports "DESCRIPTION what tail unit" of v.
-    void fail(const Json::Value& v, const char* keyword, const char* what, std::string_view tail,
-              std::string_view unit = std::string_view())
+    // Reports "DESCRIPTION what tail unit" of v. Out of line, as are the
+    // two below: each check then passes its parts, not a built string.
+    [[gnu::noinline]] void fail(const Json::Value& v, const char* keyword, const char* what, std::string_view tail,
+                                std::string_view unit = std::string_view())
     {
         report(v, keyword, joined({describe(v), what, tail, unit}));
+    }
+    // ... where the tail describes other.
+    [[gnu::noinline]] void failOn(const Json::Value& v, const char* keyword, const char* what,
+                                  const Json::Value& other)
+    {
+        fail(v, keyword, what, describe(other));
+    }
+    // ... where the tail is count and unit.
+    [[gnu::noinline]] void failCount(const Json::Value& v, const char* keyword, const char* what,
+                                     std::uint64_t count, const char* unit)
+    {
+        fail(v, keyword, what, std::to_string(count), unit);
     }
 
     void number(const Node& node, const Json::Value& v);
@@ -733,7 +746,7 @@ void Checker::value(const Node& node, const Json::Value& v)
         }
     }
     if (node.has[Node::constValue] && compareJSON(v, node.values[Node::constValue]) != 0) {
-        fail(v, "const", " is not the constant ", describe(node.values[Node::constValue]));
+        failOn(v, "const", " is not the constant ", node.values[Node::constValue]);
     }
     if (node.has[Node::enumValues]) {
         bool found = false;
@@ -779,10 +792,10 @@ void Checker::value(const Node& node, const Json::Value& v)
 void Checker::lengths(const Node& node, const Json::Value& v, std::uint64_t length, int slot, const char* unit)
 {
     if (length < node.counts[slot]) {
-        fail(v, countKeyword(slot), " is shorter than ", std::to_string(node.counts[slot]), unit);
+        failCount(v, countKeyword(slot), " is shorter than ", node.counts[slot], unit);
     }
     if (length > node.counts[slot + 1]) {
-        fail(v, countKeyword(slot + 1), " is longer than ", std::to_string(node.counts[slot + 1]), unit);
+        failCount(v, countKeyword(slot + 1), " is longer than ", node.counts[slot + 1], unit);
     }
 }
 
@@ -795,12 +808,12 @@ void Checker::number(const Node& node, const Json::Value& v)
         const Json::Value& bound = node.bounds[slot];
         const int side = bound.isNull() ? 0 : compareNumbers(v, bound) * (slot % 2 == 0 ? -1 : 1);
         if (side > 0 || (side == 0 && !bound.isNull() && slot >= Node::exclusiveMinimum)) {
-            fail(v, boundKeyword(slot), says[slot], describe(bound));
+            failOn(v, boundKeyword(slot), says[slot], bound);
         }
     }
     const Json::Value& divisor = node.bounds[Node::multipleOf];
     if (!divisor.isNull() && !isMultiple(v, divisor)) {
-        fail(v, "multipleOf", " is not a multiple of ", describe(divisor));
+        failOn(v, "multipleOf", " is not a multiple of ", divisor);
     }
 }
 
