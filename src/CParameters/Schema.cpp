@@ -64,6 +64,12 @@ struct SchemaNode {
     std::vector<SchemaNode> properties;            // beside names
     std::vector<std::string> required;             // distinct
 
+    // Out of line: made and destroyed in several places (a vector's
+    // growth, unique_ptr, the shared root), one copy of each serves them.
+    SchemaNode();
+    SchemaNode(SchemaNode&&);
+    ~SchemaNode();
+
     const SchemaNode* property(std::string_view name) const
     {
         const auto it = std::lower_bound(names.begin(), names.end(), name,
@@ -77,6 +83,10 @@ struct SchemaNode {
         return declared != nullptr ? declared : additional.get();
     }
 };
+
+SchemaNode::SchemaNode() = default;
+SchemaNode::SchemaNode(SchemaNode&&) = default;
+SchemaNode::~SchemaNode() = default;
 
 } // namespace cparameters
 
