@@ -85,13 +85,6 @@ std::uint32_t crc32(const std::string& data)
     return ~crc;
 }
 
-std::string hex(std::uint32_t value)
-{
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
-    return text;
-}
-
 std::string lastGoodName(const std::string& base) { return cparameters::nameBeside(base, lastGoodSuffix, false); }
 
 // FILE.damaged- and room for the time and a count behind it.
@@ -123,10 +116,10 @@ bool readAll(int fd, std::string& text, TextError& error)
 std::string tokenOf(const struct stat& status, const std::string& text)
 {
     char token[96];
-    std::snprintf(token, sizeof token, "%llx:%llx:%llx:%lld.%09ld:%s", static_cast<unsigned long long>(status.st_dev),
+    std::snprintf(token, sizeof token, "%llx:%llx:%llx:%lld.%09ld:%08x", static_cast<unsigned long long>(status.st_dev),
                   static_cast<unsigned long long>(status.st_ino), static_cast<unsigned long long>(status.st_size),
                   static_cast<long long>(status.st_mtim.tv_sec), static_cast<long>(status.st_mtim.tv_nsec),
-                  hex(crc32(text)).c_str());
+                  static_cast<unsigned>(crc32(text)));
     return token;
 }
 
@@ -273,7 +266,7 @@ bool seal(int fd, const std::string& text, TextError& error)
         return fail(error, "fstat", errno);
     }
     char value[64];
-    const int length = std::snprintf(value, sizeof value, "crc32=%s mtime=%lld.%09ld", hex(crc32(text)).c_str(),
+    const int length = std::snprintf(value, sizeof value, "crc32=%08x mtime=%lld.%09ld", static_cast<unsigned>(crc32(text)),
                                      static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec);
     if (::fsetxattr(fd, attribute, value, static_cast<std::size_t>(length), 0) != 0 && errno != ENOTSUP) {
         return fail(error, "fsetxattr", errno);

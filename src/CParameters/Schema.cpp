@@ -910,8 +910,7 @@ void clearRecord(TextError& error) { cparameters::setRecord(error, 0, 0, 0, std:
 // Fills error as the container's readers do for a fault at offset of text.
 void place(TextError& error, std::string_view text, std::size_t offset, std::string reason)
 {
-    const Lines lines(text.substr(0, offset));
-    cparameters::setRecord(error, offset, lines.starts.size(), offset - lines.starts.back() + 1, std::move(reason), 0);
+    cparameters::setRecordAt(error, text, offset, std::move(reason));
 }
 
 } // namespace
