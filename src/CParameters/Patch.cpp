@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -101,7 +102,14 @@ std::size_t arrayIndex(const std::string& token, std::size_t size)
         token.find_first_not_of("0123456789") != std::string::npos) {
         return noIndex;
     }
-    return token.size() > 9 ? noIndex - 1 : std::stoul(token);
+    if (token.size() > 9) {
+        return noIndex - 1;
+    }
+    std::size_t index = 0;
+    for (const char digit : token) {
+        index = index * 10 + static_cast<std::size_t>(digit - '0');
+    }
+    return index;
 }
 
 // The member or element of container that token names, or null.
@@ -552,8 +560,9 @@ bool applyOperations(Draft& draft, const Json::Value& patch, std::string& reason
     for (Json::ArrayIndex i = 0; i < patch.size(); ++i) {
         const Json::Value& operation = patch[i];
         const Json::Value* op = operation.isObject() ? findMember(operation, "op") : nullptr;
+        const std::optional<std::string_view> name = op != nullptr ? cparameters::stringOf(*op) : std::nullopt;
         int kind = 0;
-        while (kind < unknown && !(op != nullptr && op->isString() && op->asString() == operationNames[kind])) {
+        while (kind < unknown && !(name && *name == operationNames[kind])) {
             ++kind;
         }
         std::string why;
