@@ -12,6 +12,7 @@
 #include "FileLock.h"
 #include "FilePaths.h"
 #include "Generations.h"
+#include "JsoncppAdapters.h"
 
 #include <cerrno>
 #include <climits>
@@ -37,13 +38,10 @@ const char lastGoodSuffix[] = ".last-good";
 const char damagedSuffix[] = ".damaged-";
 const std::size_t evidenceKept = 3;
 
-bool fail(TextError& error, const std::string& call, int number)
+// "CALL: reason"; always false.
+bool fail(TextError& error, const char* call, int number)
 {
-    std::string reason = call;
-    reason += ": ";
-    reason += std::strerror(number);
-    cparameters::setRecord(error, 0, 0, 0, std::move(reason), number);
-    return false;
+    return cparameters::failCall(error, call, nullptr, number);
 }
 
 struct Descriptor {
@@ -195,7 +193,7 @@ void pruneEvidence(int directory, const std::string& prefix)
         while (const dirent* entry = ::readdir(listing)) {
             if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
                 ++count;
-                oldest = oldest.empty() || oldest > entry->d_name ? entry->d_name : oldest;
+                oldest = oldest.empty() || std::strcmp(oldest.c_str(), entry->d_name) > 0 ? entry->d_name : oldest;
             }
         }
         if (count > evidenceKept && ::unlinkat(directory, oldest.c_str(), 0) != 0) {
@@ -430,7 +428,7 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
     }
     CParameters& result = report.serving == servesFile ? file : good; // changed in place, then merged
     for (auto it = result.begin(); check && it != result.end(); ++it) {
-        const std::string name = CParameters::getKey(it);
+        const std::string name(cparameters::memberName(it));
         if (check(name, *it)) {
             continue;
         }

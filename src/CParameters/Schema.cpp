@@ -151,6 +151,20 @@ int compareNumbers(const Json::Value& a, const Json::Value& b)
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
+// -1, 0 or 1 as a number is below, at or above 0.
+int signOf(const Json::Value& v)
+{
+    if (v.type() == Json::uintValue) {
+        return v.asUInt64() != 0;
+    }
+    if (v.type() == Json::intValue) {
+        const Json::Int64 x = v.asInt64();
+        return (x > 0) - (x < 0);
+    }
+    const double d = v.asDouble();
+    return (d > 0) - (d < 0);
+}
+
 bool isIntegral(const Json::Value& v)
 {
     if (v.type() != Json::realValue) {
@@ -382,7 +396,7 @@ bool reject(Fault& fault, const Json::Value& at, std::string reason)
 // Whether v is a non-negative integer (2.0 included); its value, saturated.
 bool readCount(const Json::Value& v, std::uint64_t& count)
 {
-    if (!isIntegral(v) || compareNumbers(v, Json::Value(0)) < 0) {
+    if (!isIntegral(v) || signOf(v) < 0) {
         return false;
     }
     count = v.type() != Json::realValue              ? v.asUInt64()
@@ -506,7 +520,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
         node.bounds[slot] = v;
         if (!isNumber(v)) {
             must = "a number";
-        } else if (slot == Node::multipleOf && compareNumbers(v, Json::Value(0)) <= 0) {
+        } else if (slot == Node::multipleOf && signOf(v) <= 0) {
             must = "a number above 0";
         }
         break;
@@ -556,7 +570,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
         break;
     }
     case dialectKind:
-        if (!root && !schema.isMember("$id")) {
+        if (!root && cparameters::findMember(schema, "$id") == nullptr) {
             return reject(fault, v, "\"$schema\" only at the root of a schema resource");
         }
         must = stringOf(v) == std::optional<std::string_view>(dialect)
