@@ -134,17 +134,6 @@ private:
     int m_fd = -1;
 };
 
-// Loads FILE into \p store; a missing one is an empty store where
-// \p missingIsEmpty.
-int loadInto(CParameters& store, const std::string& file, bool missingIsEmpty)
-{
-    CParameters::TextError error;
-    if (store.loadJSONFile(file, error) || (missingIsEmpty && error.systemError == ENOENT)) {
-        return done;
-    }
-    return loadFault(file, error);
-}
-
 } // namespace
 
 // The value as get prints it: a string as its text, anything else as the
@@ -184,9 +173,19 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     return true;
 }
 
-int load(const Options&, const std::string& file, bool missingIsEmpty, View& view)
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view)
 {
-    return loadInto(view.file, file, missingIsEmpty);
+    view.layers = CParameterLayers(file);
+    CParameters::TextError error;
+    for (const Defaults& defaults : options.defaults) {
+        if (!view.layers.loadLayer(defaults.path, error) && !(defaults.optional && error.systemError == ENOENT)) {
+            return loadFault(defaults.path, error);
+        }
+    }
+    if (view.layers.loadDevice(file, error) || (missingIsEmpty && error.systemError == ENOENT)) {
+        return done;
+    }
+    return loadFault(file, error);
 }
 
 View& keptView()
@@ -209,7 +208,7 @@ int changeFile(const Options& options, const std::string& file, const Change& ch
     bool changed = false;
     status = change(view, changed);
     CParameters::TextError error;
-    if (changed && !view.file.saveJSONFile(file, error)) {
+    if (changed && !view.layers.device().saveJSONFile(file, error)) {
         say("cparameters: " + file + ": " + error.reason);
         return systemFailure;
     }

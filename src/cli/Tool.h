@@ -7,6 +7,7 @@
 #define CPARAMETERS_CLI_TOOL_H
 
 #include "CParameters.h"
+#include "Layers.h"
 
 #include <functional>
 #include <string>
@@ -17,6 +18,12 @@ namespace cli {
 // The exit statuses, as --help and the manual page state them.
 enum Status { done = 0, rejected = 1, usageError = 2, systemFailure = 3 };
 
+// A defaults file, and whether it may be missing.
+struct Defaults {
+    std::string path;
+    bool optional;
+};
+
 struct Options {
     bool help = false;
     bool version = false;
@@ -24,6 +31,12 @@ struct Options {
     bool delimited = false;
     std::string nameSeparator;
     std::string entrySeparator;
+    bool all = false;    // reset --all
+    bool origin = false; // list --origin
+    // The read-only layers under FILE, lowest first: --defaults and
+    // --defaults-optional in their order, else CPARAMETERS_DEFAULTS.
+    std::vector<Defaults> defaults;
+    bool defaultsGiven = false;
 };
 
 // A command's operands, FILE first.
@@ -50,10 +63,13 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
 // What a command works on. Built only by load() and changeFile(), so that
 // every command sees FILE the same way.
 struct View {
-    CParameters file; // FILE's own entries: what a change saves
+    // The defaults files under FILE's own entries, the device layer: what
+    // reads see merged, and the only layer a change touches and saves.
+    CParameterLayers layers;
 };
 
-// Loads FILE into \p view; a missing FILE is empty where \p missingIsEmpty.
+// Loads the defaults files, then FILE, into \p view; a missing FILE is empty
+// where \p missingIsEmpty.
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
 
 // The view of a command that only reads. It lives until the process ends,
@@ -75,6 +91,8 @@ int list(const Args& args, const Options& options);
 int check(const Args& args, const Options& options);
 int exportFile(const Args& args, const Options& options);
 int importFile(const Args& args, const Options& options);
+int reset(const Args& args, const Options& options);
+int changes(const Args& args, const Options& options);
 
 } // namespace cli
 

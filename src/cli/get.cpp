@@ -17,8 +17,8 @@ int get(const Args& args, const Options& options)
     }
     // exists() and getParam() look the name up in logarithmic time, where
     // find() walks the entries to give an iterator.
-    if (view.file.exists(args[1])) {
-        std::cout << valueText(view.file.getParam(args[1])) << '\n';
+    if (view.layers.exists(args[1])) {
+        std::cout << valueText(view.layers.getParam(args[1])) << '\n';
     } else if (args.size() == 3) {
         std::cout << args[2] << '\n';
     } else {

@@ -41,7 +41,7 @@ int importFile(const Args& args, const Options& options)
         return loadFault("<stdin>", error);
     }
     return changeFile(options, args[0], [&](View& view, bool& changed) {
-        view.file.append(incoming);
+        view.layers.append(incoming);
         changed = true;
         return done;
     });

@@ -4,7 +4,9 @@
 // its own; Tool.cpp holds the frame they share.
 #include "Tool.h"
 
+#include <cstdlib>
 #include <iostream>
+#include <sstream>
 
 #include <getopt.h>
 
@@ -13,7 +15,9 @@ namespace cli {
 extern const char usageText[] = R"(usage: cparameters get FILE NAME [DEFAULT]
        cparameters set [--json] FILE NAME VALUE [NAME VALUE]...
        cparameters remove FILE NAME...
-       cparameters list FILE
+       cparameters reset FILE NAME... | reset --all FILE
+       cparameters list [--origin] FILE
+       cparameters changes FILE
        cparameters check FILE...
        cparameters export [--delimited NAMESEP ENTRYSEP] FILE
        cparameters import [--delimited NAMESEP ENTRYSEP] FILE
@@ -24,13 +28,22 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
            DEFAULT when NAME is absent
   set      store the VALUEs as strings (--json: as JSON values) in one save
   remove   remove the NAMEs in one save
-  list     print one "name = value" line per entry
+  reset    remove the NAMEs (--all: every entry) from FILE in one save, so
+           that they read their defaults again
+  list     print one "name = value" line per entry (--origin: then a tab
+           and where the value comes from)
+  changes  list what FILE changes against the defaults
   check    report each bad FILE as FILE:LINE:COLUMN: reason
   export   print FILE as one JSON line (--delimited: NAME NAMESEP VALUE,
            entries joined by ENTRYSEP)
   import   merge standard input, in the same form, into FILE in one save
-get, list and export read a missing FILE as empty. set, remove and import
-hold an exclusive lock on FILE.lock while they change FILE.
+get, list, changes and export read a missing FILE as empty. set, remove,
+reset and import hold an exclusive lock on FILE.lock while they change FILE.
+Every command takes --defaults DFILE (repeatable: read-only layers under
+FILE, each higher than the one before) and --defaults-optional DFILE (one
+that may be missing); without them CPARAMETERS_DEFAULTS lists DFILEs
+separated by ':', a leading '?' marking one that may be missing. Reads see
+the layers merged, FILE highest; changes write FILE alone.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
 3 system error (FILE or a stream could not be read, written or locked).
@@ -46,7 +59,24 @@ const struct {
     const char* name;
     int (*run)(const Args&, const Options&);
 } commands[] = {{"get", get},     {"set", set},           {"remove", remove},    {"list", list},
-                {"check", check}, {"export", exportFile}, {"import", importFile}};
+                {"check", check}, {"export", exportFile}, {"import", importFile}, {"reset", reset},
+                {"changes", changes}};
+
+// The defaults files of CPARAMETERS_DEFAULTS: paths separated by ':', a
+// leading '?' marking one that may be missing, empty ones skipped. A path
+// that holds ':' or begins with '?' is given with --defaults instead.
+void defaultsFromEnvironment(Options& options)
+{
+    const char* const list = std::getenv("CPARAMETERS_DEFAULTS");
+    std::istringstream paths(list != nullptr ? list : "");
+    for (std::string path; std::getline(paths, path, ':');) {
+        if (path == "?" || path.empty()) {
+            continue;
+        }
+        const bool optional = path[0] == '?';
+        options.defaults.push_back({path.substr(optional), optional});
+    }
+}
 
 // Parses the options at the front of argv (getopt_long stops at the first
 // operand); returns the index of that operand, or -1 after a bad option. The
@@ -57,6 +87,10 @@ int parseOptions(int argc, char** argv, Options& options)
                                    {"version", no_argument, nullptr, 'V'},
                                    {"json", no_argument, nullptr, 'j'},
                                    {"delimited", required_argument, nullptr, 'd'},
+                                   {"defaults", required_argument, nullptr, 'D'},
+                                   {"defaults-optional", required_argument, nullptr, 'O'},
+                                   {"all", no_argument, nullptr, 'a'},
+                                   {"origin", no_argument, nullptr, 'o'},
                                    {nullptr, 0, nullptr, 0}};
     optind = 0; // starts the scan afresh, on glibc and musl alike
     opterr = 0;
@@ -80,8 +114,21 @@ int parseOptions(int argc, char** argv, Options& options)
             options.nameSeparator = optarg;
             options.entrySeparator = argv[optind++];
             break;
+        case 'D':
+        case 'O':
+            options.defaults.push_back({optarg, c == 'O'});
+            options.defaultsGiven = true;
+            break;
+        case 'a':
+            options.all = true;
+            break;
+        case 'o':
+            options.origin = true;
+            break;
         case ':':
-            say("cparameters: --delimited takes NAMESEP ENTRYSEP");
+            say(std::string("cparameters: ") + (optopt == 'd'   ? "--delimited takes NAMESEP ENTRYSEP"
+                                                : optopt == 'D' ? "--defaults takes DFILE"
+                                                                : "--defaults-optional takes DFILE"));
             return -1;
         default:
             say(std::string("cparameters: unknown option '") + argv[optind - 1] + "'");
@@ -121,6 +168,15 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + first + rest, argv + argc);
     if (!args.empty() && args[0].empty()) {
         return usage("FILE is empty");
+    }
+    if (!options.defaultsGiven) {
+        defaultsFromEnvironment(options);
+    }
+    if (options.all && command != "reset") {
+        return usage("--all is an option of reset only");
+    }
+    if (options.origin && command != "list") {
+        return usage("--origin is an option of list only");
     }
     if (options.json && command != "set") {
         return usage("--json is an option of set only");

@@ -20,7 +20,7 @@ int set(const Args& args, const Options& options)
         values.setParam(args[i], value);
     }
     return changeFile(options, args[0], [&](View& view, bool& changed) {
-        view.file.append(values);
+        view.layers.append(values);
         changed = true;
         return done;
     });

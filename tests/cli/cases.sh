@@ -30,35 +30,49 @@ $(printf %s "${want%.}" | diff - "$3" 2>&1)"
 }
 
 line=0 count=0 section="" described=""
+declare -A files # the files of "@NAME<TAB>CONTENT" lines, for the section's cases
 while IFS= read -r -u 3 row || [ -n "$row" ]; do
     line=$((line + 1))
     if [[ $row == \#* ]]; then
-        [ -n "$described" ] && section=${row#\#}
+        [ -n "$described" ] && section=${row#\#} && files=()
         [[ $row == *. ]] && described=yes
         continue
     fi
     described=yes
     [ -z "$row" ] && continue
+    if [[ $row == @* ]]; then
+        files[${row%%$'\t'*}]=${row#*$'\t'} && continue
+    fi
     mapfile -t fields <<<"${row//$'\t'/$'\n'}"
     where="$cases:$line: [${section# }] cparameters ${fields[1]-}:"
     [ "${#fields[@]}" = 7 ] || { fail "$where malformed case: ${#fields[@]} fields, not 7" && continue; }
     [[ ${row//%[[:xdigit:]][[:xdigit:]]/} != *%* ]] || { fail "$where malformed case: bad %HH" && continue; }
     rm -rf run && mkdir run && cd run || exit 1
     [ "${fields[0]}" = - ] || decode "${fields[0]}" >f
+    for name in "${!files[@]}"; do
+        decode "${files[$name]}" >"${name#@}"
+    done
     args=()
     for arg in ${fields[1]}; do
         [ "$arg" = "''" ] && arg=""
         arg=$(decode "$arg" && echo .)
         args+=("${arg%.}")
     done
-    decode "${fields[2]}" | "${tool[@]}" "${args[@]}" >../stdout 2>../stderr
+    environment=() # leading NAME=VALUE arguments: the run's environment
+    while [[ ${args[0]-} =~ ^[A-Z_]+= ]]; do
+        environment+=("${args[0]}") && args=("${args[@]:1}")
+    done
+    decode "${fields[2]}" | env "${environment[@]}" "${tool[@]}" "${args[@]}" >../stdout 2>../stderr
     status=$?
     [ "$status" = "${fields[3]}" ] || fail "$where exit status $status, expected ${fields[3]}"
     check "standard output" "${fields[4]}" ../stdout
     check "standard error" "${fields[5]}" ../stderr
     [ "${fields[6]}" = = ] && fields[6]=${fields[0]}
     check "the file f" "${fields[6]}" f
-    left=$(ls -A | grep -vxE 'f|f\.lock')
+    for name in "${!files[@]}"; do
+        check "the file ${name#@}" "${files[$name]}" "${name#@}"
+    done
+    left=$(ls -A | grep -vxE "f|f\.lock$(printf '|%s' "${!files[@]}" | sed 's/@//g')")
     [ -z "$left" ] || fail "$where left behind: $left"
     cd .. && count=$((count + 1))
 done
