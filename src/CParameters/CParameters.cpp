@@ -16,6 +16,7 @@
 #include "JsonWriter.h"
 #include "JsoncppAdapters.h"
 
+using cparameters::allocating;
 using cparameters::findMember;
 using cparameters::memberName;
 using cparameters::stringOf;
@@ -23,25 +24,6 @@ using cparameters::stringOf;
 const int CParameters::maxJSONDepth;
 
 namespace {
-
-// jsoncpp reports a failed malloc as Json::RuntimeError; the container's
-// promise for a shortage of memory is std::bad_alloc, whoever allocated.
-// Caught as std::exception, whose type_info the C++ runtime owns, since no
-// catch clause of this library can match jsoncpp's own exception types on
-// every C++ runtime (see isJsoncppAllocationFailure).
-template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
-{
-    try {
-        return operation();
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        if (cparameters::isJsoncppAllocationFailure(e)) {
-            throw std::bad_alloc();
-        }
-        throw;
-    }
-}
 
 // Puts every member of source into store, replacing members of the same
 // name: all or nothing. A const source is copied from, any other moved from.

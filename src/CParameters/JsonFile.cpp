@@ -11,6 +11,7 @@
 // of saves that were killed, and never one of a save still running.
 #include "CParameters.h"
 #include "ErrorRecord.h"
+#include "JsonFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -312,6 +313,12 @@ bool CParameters::loadJSONFile(const std::string& path)
 
 bool CParameters::loadJSONFile(const std::string& path, TextError& error)
 {
+    std::string text;
+    return cparameters::readFile(path, text, error) && deSerialiseAsJSON(text, error);
+}
+
+bool cparameters::readFile(const std::string& path, std::string& text, TextError& error)
+{
     // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.fd < 0) {
@@ -330,7 +337,6 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
         setReason(error, "open: not a regular file but " + std::string(kind), number);
         return false;
     }
-    std::string text;
     if (static_cast<unsigned long long>(status.st_size) >= text.max_size()) {
         return fail(error, "read", EFBIG);
     }
@@ -355,5 +361,5 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    return deSerialiseAsJSON(text, error);
+    return true;
 }

@@ -98,9 +98,9 @@ bool toDouble(std::string_view number, double& result)
 
 class Reader {
 public:
-    Reader(std::string_view text, int maxDepth, Rejection& rejection)
+    Reader(std::string_view text, int maxDepth, Rejection& rejection, const std::string_view* only = nullptr)
         : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_maxDepth(maxDepth),
-          m_rejection(rejection)
+          m_rejection(rejection), m_only(only)
     {
     }
 
@@ -237,11 +237,22 @@ private:
             if (!consume(':')) {
                 return unexpected("expected ':'");
             }
-            Json::Value& member = *object.demand(name.data(), name.data() + name.size());
-            if (object.size() != members) {
-                return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
+            Json::Value* member = &m_dropped;
+            if (depth == 1 && m_only != nullptr) {
+                if (members > 1 && !(std::string_view(m_previous) < name)) {
+                    return false; // out of order: see readJSON()
+                }
+                m_previous.assign(name.data(), name.size());
+                if (name == *m_only) {
+                    member = object.demand(name.data(), name.data() + name.size());
+                }
+            } else {
+                member = object.demand(name.data(), name.data() + name.size());
+                if (object.size() != members) {
+                    return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
+                }
             }
-            if (!readValue(member, depth)) {
+            if (!readValue(*member, depth)) {
                 return false;
             }
             skipSpace();
@@ -479,13 +490,19 @@ private:
     const int m_maxDepth;
     Rejection& m_rejection;
     std::string m_scratch;
+    // With only: the root member to keep, the last root name read, and
+    // where the values of the others go.
+    const std::string_view* const m_only;
+    std::string m_previous;
+    Json::Value m_dropped;
 };
 
 } // namespace
 
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection)
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection,
+              const std::string_view* only)
 {
-    return Reader(text, maxDepth, rejection).readDocument(root);
+    return Reader(text, maxDepth, rejection, only).readDocument(root);
 }
 
 bool numberFromText(std::string_view text, Json::Value& number)

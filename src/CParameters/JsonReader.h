@@ -24,7 +24,13 @@ struct Rejection {
 // maxDepth nested containers. Returns false and fills rejection for anything
 // else; root is then unspecified. Throws nothing but std::bad_alloc and
 // jsoncpp's report of a failed malloc.
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection);
+// With \p only, root keeps only the member of that name, the others read,
+// checked and dropped; as dropped names cannot be looked up, they must come
+// in strictly ascending byte order, as saves write them (so none repeats),
+// and the reading stops with false at one that does not (rejection then
+// unspecified: a reading without \p only tells whether the text is good).
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection,
+              const std::string_view* only = nullptr);
 
 // Reads text that is exactly one JSON number, as readJSON() reads numbers.
 bool numberFromText(std::string_view text, Json::Value& number);

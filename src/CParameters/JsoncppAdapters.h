@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <typeinfo>
@@ -74,6 +75,25 @@ inline double nearestDouble(const Json::Value& number)
 inline bool isJsoncppAllocationFailure(const std::exception& e)
 {
     return std::strcmp(typeid(e).name(), typeid(Json::RuntimeError).name()) == 0;
+}
+
+// jsoncpp reports a failed malloc as Json::RuntimeError; the container's
+// promise for a shortage of memory is std::bad_alloc, whoever allocated.
+// Caught as std::exception, whose type_info the C++ runtime owns, since no
+// catch clause of this library can match jsoncpp's own exception types on
+// every C++ runtime (see isJsoncppAllocationFailure).
+template <typename Operation> inline auto allocating(Operation operation) -> decltype(operation())
+{
+    try {
+        return operation();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (isJsoncppAllocationFailure(e)) {
+            throw std::bad_alloc();
+        }
+        throw;
+    }
 }
 
 } // namespace cparameters

@@ -45,15 +45,23 @@ public:
     /// device layer), labelled \p origin ("schema", a file's path, ...).
     void addLayer(const std::string& origin, const CParameters& values);
 
-    /// Reads the file at \p path as loadJSONFile() does and puts it on top
-    /// of the read-only layers, labelled by its path.
-    /// \return false, adding nothing, where loadJSONFile() fails (\p error
-    ///         says why; systemError ENOENT for a missing file).
-    bool loadLayer(const std::string& path, CParameters::TextError& error);
+    /**
+     * Reads the file at \p path as loadJSONFile() does and puts it on top
+     * of the read-only layers, labelled by its path.
+     * \param only When not null, only the entry of that name is kept: the
+     *        file is still read and checked whole, but the others are
+     *        dropped as they are read, which costs a fraction of keeping
+     *        them. For a program that reads one name of large files and
+     *        saves nothing.
+     * \return false, adding nothing, where loadJSONFile() fails (\p error
+     *         says why; systemError ENOENT for a missing file).
+     */
+    bool loadLayer(const std::string& path, CParameters::TextError& error, const std::string* only = 0);
 
     /// Merges the file at \p path into the device layer as loadJSONFile()
-    /// does; false, changing nothing, where loadJSONFile() fails.
-    bool loadDevice(const std::string& path, CParameters::TextError& error);
+    /// does; false, changing nothing, where loadJSONFile() fails. \p only
+    /// as for loadLayer(): a device layer loaded so must not be saved.
+    bool loadDevice(const std::string& path, CParameters::TextError& error, const std::string* only = 0);
 
     /// The device layer: what a save writes, and only what was set on the
     /// device.

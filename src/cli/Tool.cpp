@@ -173,16 +173,17 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     return true;
 }
 
-int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view)
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
 {
     view.layers = CParameterLayers(file);
     CParameters::TextError error;
     for (const Defaults& defaults : options.defaults) {
-        if (!view.layers.loadLayer(defaults.path, error) && !(defaults.optional && error.systemError == ENOENT)) {
+        if (!view.layers.loadLayer(defaults.path, error, only) &&
+            !(defaults.optional && error.systemError == ENOENT)) {
             return loadFault(defaults.path, error);
         }
     }
-    if (view.layers.loadDevice(file, error) || (missingIsEmpty && error.systemError == ENOENT)) {
+    if (view.layers.loadDevice(file, error, only) || (missingIsEmpty && error.systemError == ENOENT)) {
         return done;
     }
     return loadFault(file, error);

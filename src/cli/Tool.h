@@ -69,8 +69,10 @@ struct View {
 };
 
 // Loads the defaults files, then FILE, into \p view; a missing FILE is empty
-// where \p missingIsEmpty.
-int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
+// where \p missingIsEmpty. With \p only, each file is read and checked whole
+// but only that entry kept (a view for get, never saved).
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view,
+         const std::string* only = nullptr);
 
 // The view of a command that only reads. It lives until the process ends,
 // whose end takes the memory back at once, where destroying the values one
