@@ -11,12 +11,12 @@ set -euo pipefail
 here=$(dirname "$0")
 build=$1
 seconds=${2:-60}
-for name in deserialise deserialise_json; do
+for name in deserialise deserialise_json schema; do
     corpus=$build/corpus/$name
     log=$build/$name.log
     mkdir -p "$corpus"
     dict=()
-    [ "$name" = deserialise_json ] && dict=(-dict="$here/json.dict")
+    [ "$name" != deserialise ] && dict=(-dict="$here/json.dict")
     if ! "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 "${dict[@]}" \
         "$corpus" "$here/corpus/$name" >"$log" 2>&1; then
         tail -n 40 "$log"

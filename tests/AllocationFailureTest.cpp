@@ -18,10 +18,12 @@
 #include <new>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 #include <dlfcn.h>
 
 #include "CParameters.h"
+#include "Schema.h"
 
 namespace {
 
@@ -167,6 +169,41 @@ SUITE(AllocationFailure)
         CHECK(failEachAllocation([&](CParameters& parameters) {
                   parameters.append(other);
                   return std::string();
+              }) > 0);
+    }
+
+    // Reading a schema, checking, and checked writes.
+    TEST(SchemasAndCheckedWritesApplyWholeOrNotAtAll)
+    {
+        const std::string text = R"({"properties":{"shared":{"enum":["old","new"],"default":"old"},
+            "object":{"properties":{"list":{"items":{"type":"string"}}}}},"required":["r"]})";
+        CParameters::TextError error;
+        CParameterSchema schema;
+        CHECK(schema.load(text, error));
+        std::vector<CParameterSchema::Violation> found;
+        const auto listed = [&](bool result) {
+            std::string reasons = std::to_string(result);
+            for (const CParameterSchema::Violation& v : found) {
+                reasons += v.reason + ";";
+            }
+            return reasons;
+        };
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  found = schema.check(parameters);
+                  return listed(true);
+              }) > 0);
+        for (const char* const change : {R"({"shared":"new","x":[1]})", R"({"shared":"bad"})"}) {
+            CHECK(failEachAllocation([&](CParameters& parameters) {
+                      return listed(schema.deSerialiseAsJSON(parameters, change, error, found));
+                  }) > 0);
+        }
+        CHECK(failEachAllocation([&](CParameters&) {
+                  CParameterSchema other;
+                  const bool loaded = other.load(text, error);
+                  return std::to_string(loaded) + other.defaults().serialiseAsJSON();
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters&) {
+                  return listed(schema.checkJSON(R"({"object":{"list":[1]}})", found, error));
               }) > 0);
     }
 

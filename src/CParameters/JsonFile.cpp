@@ -11,7 +11,7 @@
 // of saves that were killed, and never one of a save still running.
 #include "CParameters.h"
 #include "ErrorRecord.h"
-#include "JsonFile.h"
+#include "JsonReader.h"
 
 #include <cerrno>
 #include <climits>
@@ -314,10 +314,10 @@ bool CParameters::loadJSONFile(const std::string& path)
 bool CParameters::loadJSONFile(const std::string& path, TextError& error)
 {
     std::string text;
-    return cparameters::readFile(path, text, error) && deSerialiseAsJSON(text, error);
+    return cparameters::readTextFile(path, text, error) && deSerialiseAsJSON(text, error);
 }
 
-bool cparameters::readFile(const std::string& path, std::string& text, TextError& error)
+bool cparameters::readTextFile(const std::string& path, std::string& text, TextError& error)
 {
     // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));

@@ -98,9 +98,10 @@ bool toDouble(std::string_view number, double& result)
 
 class Reader {
 public:
-    Reader(std::string_view text, int maxDepth, Rejection& rejection, const std::string_view* only = nullptr)
+    Reader(std::string_view text, int maxDepth, Rejection& rejection, bool offsets = false,
+           const RootFilter* filter = nullptr)
         : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_maxDepth(maxDepth),
-          m_rejection(rejection), m_only(only)
+          m_rejection(rejection), m_offsets(offsets), m_filter(filter)
     {
     }
 
@@ -174,6 +175,9 @@ private:
         if (m_pos == m_end) {
             return unexpected("");
         }
+        if (m_offsets) {
+            value.setOffsetStart(m_pos - m_begin);
+        }
         switch (*m_pos) {
         case '{':
         case '[':
@@ -238,12 +242,13 @@ private:
                 return unexpected("expected ':'");
             }
             Json::Value* member = &m_dropped;
-            if (depth == 1 && m_only != nullptr) {
+            const bool filtered = depth == 1 && m_filter != nullptr;
+            if (filtered) {
                 if (members > 1 && !(std::string_view(m_previous) < name)) {
                     return false; // out of order: see readJSON()
                 }
                 m_previous.assign(name.data(), name.size());
-                if (name == *m_only) {
+                if (name == m_filter->keep) {
                     member = object.demand(name.data(), name.data() + name.size());
                 }
             } else {
@@ -252,7 +257,10 @@ private:
                     return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
                 }
             }
-            if (!readValue(*member, depth)) {
+            if (m_offsets) {
+                member->setOffsetLimit(nameAt - m_begin);
+            }
+            if (!readValue(*member, depth) || (filtered && m_filter->each && !m_filter->each(m_previous, *member))) {
                 return false;
             }
             skipSpace();
@@ -489,20 +497,21 @@ private:
     const char* const m_end;
     const int m_maxDepth;
     Rejection& m_rejection;
+    const bool m_offsets;
     std::string m_scratch;
-    // With only: the root member to keep, the last root name read, and
-    // where the values of the others go.
-    const std::string_view* const m_only;
+    // With a filter: it, the last root name read, and where the values of
+    // the other root members go.
+    const RootFilter* const m_filter;
     std::string m_previous;
     Json::Value m_dropped;
 };
 
 } // namespace
 
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection,
-              const std::string_view* only)
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets,
+              const RootFilter* filter)
 {
-    return Reader(text, maxDepth, rejection, only).readDocument(root);
+    return Reader(text, maxDepth, rejection, offsets, filter).readDocument(root);
 }
 
 bool numberFromText(std::string_view text, Json::Value& number)

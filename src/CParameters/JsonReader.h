@@ -6,7 +6,10 @@
 
 #include <json/value.h>
 
+#include "CParameters.h"
+
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,14 +26,26 @@ struct Rejection {
 // with no duplicate names, no name longer than maxNameLength and at most
 // maxDepth nested containers. Returns false and fills rejection for anything
 // else; root is then unspecified. Throws nothing but std::bad_alloc and
-// jsoncpp's report of a failed malloc.
-// With \p only, root keeps only the member of that name, the others read,
+// jsoncpp's report of a failed malloc. With offsets, each value's offset
+// start is where it begins in text, and a member's offset limit where its
+// name begins (where checks report what they find).
+// With a filter, root keeps only the member filter->keep, the others read,
 // checked and dropped; as dropped names cannot be looked up, they must come
 // in strictly ascending byte order, as saves write them (so none repeats),
-// and the reading stops with false at one that does not (rejection then
-// unspecified: a reading without \p only tells whether the text is good).
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection,
-              const std::string_view* only = nullptr);
+// and the reading stops with false at one that does not, or where
+// filter->each, given each root member as it is read, says false
+// (rejection then unspecified: a reading without a filter tells whether
+// and where the text is bad).
+struct RootFilter {
+    std::string_view keep;
+    std::function<bool(std::string_view name, const Json::Value& value)> each; // may be empty
+};
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets = false,
+              const RootFilter* filter = nullptr);
+
+// The whole regular file at path, read as loadJSONFile() reads it; false
+// with the failing call in error otherwise.
+bool readTextFile(const std::string& path, std::string& text, CParameters::TextError& error);
 
 // Reads text that is exactly one JSON number, as readJSON() reads numbers.
 bool numberFromText(std::string_view text, Json::Value& number);

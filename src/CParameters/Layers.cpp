@@ -5,72 +5,161 @@
 #include <utility>
 
 #include "ErrorRecord.h"
-#include "JsonFile.h"
 #include "JsonReader.h"
 #include "JsoncppAdapters.h"
 
 namespace {
 
-// Loads the file at path into values, as loadJSONFile() does, or only its
-// entry \p only when that is not null.
-bool load(CParameters& values, const std::string& path, const std::string* only, CParameters::TextError& error)
+using Found = std::vector<CParameterSchema::Violation>;
+
+// The violations of each value of values, one by one (a layer holds only
+// some of the names, so whether required ones are there is a matter of the
+// merged view).
+Found checkValues(const CParameterSchema& schema, const CParameters& values)
 {
-    if (only == nullptr) {
-        return values.loadJSONFile(path, error);
+    Found found;
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        Found one = schema.checkParam(CParameters::getKey(it), *it);
+        found.insert(found.end(), one.begin(), one.end());
     }
-    std::string text;
-    if (!cparameters::readFile(path, text, error)) {
-        return false;
-    }
-    const std::string_view name(*only);
-    Json::Value root;
-    cparameters::Rejection rejection;
-    bool read = cparameters::allocating(
-        [&] { return cparameters::readJSON(text, CParameters::maxJSONDepth, root, rejection, &name); });
-    if (!read) {
-        // A fault, or names out of order (a file not written by a save):
-        // the whole reading says which, and where.
-        CParameters all;
-        if (!all.deSerialiseAsJSON(text, error)) {
-            return false;
-        }
-        root = all.getParam(*only);
-        read = all.exists(*only);
-    } else {
-        const Json::Value* const value = cparameters::findMember(root, name);
-        read = value != nullptr;
-        root = read ? Json::Value(*value) : Json::Value();
-    }
-    if (read) {
-        values.setParam(*only, root);
-    }
-    cparameters::setRecord(error, 0, 0, 0, std::string(), 0);
-    return true;
+    return found;
+}
+
+bool same(const CParameterSchema::Violation& a, const CParameterSchema::Violation& b)
+{
+    return a.pointer == b.pointer && a.keyword == b.keyword && a.reason == b.reason;
 }
 
 } // namespace
 
-CParameterLayers::CParameterLayers(const std::string& deviceOrigin) : m_deviceOrigin(deviceOrigin) {}
+CParameterLayers::CParameterLayers(const std::string& deviceOrigin) : m_deviceOrigin(deviceOrigin), m_partial(false) {}
+
+void CParameterLayers::setSchema(const CParameterSchema& schema)
+{
+    std::shared_ptr<const CParameterSchema> kept = std::make_shared<const CParameterSchema>(schema);
+    m_layers.insert(m_layers.begin(), std::make_pair(std::string("schema"), schema.defaults()));
+    m_schema.swap(kept);
+}
 
 void CParameterLayers::addLayer(const std::string& origin, const CParameters& values)
 {
     m_layers.emplace_back(origin, values); // all or nothing, as push_back is
 }
 
-bool CParameterLayers::loadLayer(const std::string& path, CParameters::TextError& error, const std::string* only)
+bool CParameterLayers::read(const std::string& path, const std::string* only, CParameters& values,
+                            CParameters::TextError& error)
 {
-    // Moved in, not copied: a defaults file can be as large as the device's.
-    CParameters values;
-    if (!load(values, path, only, error)) {
+    std::string text;
+    if (!cparameters::readTextFile(path, text, error)) {
         return false;
     }
-    m_layers.emplace_back(path, std::move(values));
+    CParameters all;
+    if (only != nullptr) {
+        // Only one name kept, the others checked and dropped as they are read.
+        cparameters::RootFilter filter{*only, nullptr};
+        if (m_schema) {
+            const CParameterSchema& schema = *m_schema;
+            filter.each = [&schema](std::string_view name, const Json::Value& value) {
+                return schema.checkParam(std::string(name), value).empty();
+            };
+        }
+        Json::Value root;
+        cparameters::Rejection rejection;
+        if (cparameters::allocating([&] {
+                return cparameters::readJSON(text, CParameters::maxJSONDepth, root, rejection, false, &filter);
+            })) {
+            if (const Json::Value* const value = cparameters::findMember(root, filter.keep)) {
+                all.setParam(*only, *value);
+            }
+            cparameters::setRecord(error, 0, 0, 0, std::string(), 0);
+            values.append(all); // one entry at most
+            m_partial = true;
+            return true;
+        }
+        // A fault, names out of order (a file no save wrote) or a value
+        // the schema refuses: the whole reading says which, and where.
+    }
+    if (!all.deSerialiseAsJSON(text, error)) {
+        return false;
+    }
+    const Found found = m_schema ? checkValues(*m_schema, all) : Found();
+    if (!found.empty()) {
+        // Read once more, now keeping each value's place in the text.
+        Found placed;
+        CParameters::TextError ignored;
+        m_schema->checkJSON(text, placed, ignored);
+        for (const CParameterSchema::Violation& violation : found) {
+            m_read.push_back({path, violation});
+            for (const CParameterSchema::Violation& at : placed) {
+                if (same(at, violation)) {
+                    m_read.back().violation = at;
+                }
+            }
+        }
+    }
+    if (only != nullptr) {
+        CParameters one;
+        if (all.exists(*only)) {
+            one.setParam(*only, all.getParam(*only));
+        }
+        all = one;
+        m_partial = true;
+    }
+    if (values.begin() == values.end()) {
+        values = std::move(all); // as large as the file: moved, not copied
+    } else {
+        values.append(all);
+    }
+    return true;
+}
+
+bool CParameterLayers::loadLayer(const std::string& path, CParameters::TextError& error, const std::string* only)
+{
+    CParameters values;
+    if (!read(path, only, values, error)) {
+        return false;
+    }
+    m_layers.emplace_back(path, std::move(values)); // moved in, not copied
     return true;
 }
 
 bool CParameterLayers::loadDevice(const std::string& path, CParameters::TextError& error, const std::string* only)
 {
-    return load(m_device, path, only, error);
+    return read(path, only, m_device, error);
+}
+
+std::vector<CParameterLayers::Violation> CParameterLayers::check() const
+{
+    std::vector<Violation> result;
+    if (!m_schema) {
+        return result;
+    }
+    for (const Violation& read : m_read) {
+        if (read.origin != m_deviceOrigin || m_partial) {
+            result.push_back(read);
+        }
+    }
+    if (m_partial) {
+        return result; // as read: a partial view is for reading one name
+    }
+    // The device layer as it is now: a value read from the file keeps the
+    // place it was found at.
+    for (const CParameterSchema::Violation& violation : checkValues(*m_schema, m_device)) {
+        result.push_back({m_deviceOrigin, violation});
+        for (const Violation& read : m_read) {
+            if (read.origin == m_deviceOrigin && same(read.violation, violation)) {
+                result.back().violation = read.violation;
+            }
+        }
+    }
+    // The merged view's values are each some layer's, checked above: what is
+    // left is the root object's own (a required name absent).
+    for (const CParameterSchema::Violation& violation : m_schema->check(merged())) {
+        if (violation.pointer.empty()) {
+            result.push_back({m_deviceOrigin, violation});
+        }
+    }
+    return result;
 }
 
 std::ptrdiff_t CParameterLayers::below(const std::string& name) const

@@ -3,11 +3,13 @@
 #define CPARAMETERS_LAYERS_H
 
 #include "CParameters.h"
+#include "Schema.h"
 
 #include <json/json.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +31,10 @@
  * to the default: setting a name pins it), reset() takes a name out of it
  * (the name reads its default again), resetAll() empties it.
  *
+ * With a schema (setSchema()), its defaults are the lowest layer, every
+ * layer is checked value by value where it is read, and check() says how
+ * the layers and their merged view break it.
+ *
  * Error policy: as the container's. No operation throws for bad input;
  * only std::bad_alloc passes through, and the operation it interrupts
  * leaves the layers as they were.
@@ -40,6 +46,14 @@ public:
     /// No read-only layer; an empty device layer labelled \p deviceOrigin
     /// (what origin() names for its values: the device file's path, say).
     explicit CParameterLayers(const std::string& deviceOrigin = "device");
+
+    /**
+     * Declares the parameters: the schema's defaults become the lowest
+     * layer, labelled "schema", and each file that loadLayer() and
+     * loadDevice() read afterwards is checked against it value by value.
+     * Once, before anything is loaded.
+     */
+    void setSchema(const CParameterSchema& schema);
 
     /// Puts a copy of \p values on top of the read-only layers (below the
     /// device layer), labelled \p origin ("schema", a file's path, ...).
@@ -54,7 +68,9 @@ public:
      *        them. For a program that reads one name of large files and
      *        saves nothing.
      * \return false, adding nothing, where loadJSONFile() fails (\p error
-     *         says why; systemError ENOENT for a missing file).
+     *         says why; systemError ENOENT for a missing file). A file with
+     *         values that break the schema is added all the same: check()
+     *         says where.
      */
     bool loadLayer(const std::string& path, CParameters::TextError& error, const std::string* only = 0);
 
@@ -66,6 +82,23 @@ public:
     /// The device layer: what a save writes, and only what was set on the
     /// device.
     const CParameters& device() const { return m_device; }
+
+    /// A way in which the layers break the schema, and where.
+    struct Violation {
+        std::string origin; ///< the layer's label; the device's for the merged view
+        CParameterSchema::Violation violation; ///< line and column in that file, where read from one
+    };
+
+    /**
+     * Every way in which the layers break the schema: each read-only layer's
+     * values as they were read, the device layer's as they are now (each at
+     * its place in the file where it was read from there), then the merged
+     * view's own: a required name that no layer holds. Empty without a
+     * schema. After a load with \p only the view is partial: each file's
+     * values are reported as they were read, and the merged view's own
+     * check is left out.
+     */
+    std::vector<Violation> check() const;
 
     /// The label of the device layer's values.
     const std::string& deviceOrigin() const { return m_deviceOrigin; }
@@ -133,9 +166,18 @@ private:
     // The index of the highest read-only layer holding name; -1 for none.
     std::ptrdiff_t below(const std::string& name) const;
 
+    // Reads the file at path into values (which must be empty); with a
+    // schema, each value is checked, and the violations of the file's values
+    // are kept, each at its place, in m_read under origin.
+    bool read(const std::string& path, const std::string* only, CParameters& values,
+              CParameters::TextError& error);
+
     std::vector<std::pair<std::string, CParameters> > m_layers;
     CParameters m_device;
     std::string m_deviceOrigin;
+    std::shared_ptr<const CParameterSchema> m_schema;
+    std::vector<Violation> m_read; // each layer's violations as it was read
+    bool m_partial;                // some file was read with only
 };
 
 #endif

@@ -6,6 +6,7 @@
 // so they always read one whole version.
 #include "Tool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -173,20 +174,78 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     return true;
 }
 
-int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
+namespace {
+
+// Each violation as "FILE:LINE:COLUMN: reason" where it has a place in a
+// file, else as "cparameters: FILE: reason"; rejected when there is any.
+int reportViolations(const std::vector<CParameterLayers::Violation>& found)
 {
-    view.layers = CParameterLayers(file);
+    for (const CParameterLayers::Violation& one : found) {
+        const CParameterSchema::Violation& violation = one.violation;
+        say(violation.line == 0 ? "cparameters: " + one.origin + ": " + violation.reason
+                                : one.origin + ':' + std::to_string(violation.line) + ':' +
+                                      std::to_string(violation.column) + ": " + violation.reason);
+    }
+    return found.empty() ? done : rejected;
+}
+
+// load() but for the report of violations, which changeFile() makes of a
+// change's own only.
+int read(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
+{
     CParameters::TextError error;
+    if (!options.schema.empty() && !view.declared) {
+        if (!view.schema.loadFile(options.schema, error)) {
+            return loadFault(options.schema, error);
+        }
+        view.declared = true;
+    }
+    view.layers = CParameterLayers(file);
+    if (view.declared) {
+        view.layers.setSchema(view.schema);
+    }
     for (const Defaults& defaults : options.defaults) {
         if (!view.layers.loadLayer(defaults.path, error, only) &&
             !(defaults.optional && error.systemError == ENOENT)) {
             return loadFault(defaults.path, error);
         }
     }
-    if (view.layers.loadDevice(file, error, only) || (missingIsEmpty && error.systemError == ENOENT)) {
-        return done;
+    if (!view.layers.loadDevice(file, error, only) && !(missingIsEmpty && error.systemError == ENOENT)) {
+        return loadFault(file, error);
     }
-    return loadFault(file, error);
+    return done;
+}
+
+bool same(const CParameterLayers::Violation& a, const CParameterLayers::Violation& b)
+{
+    return a.origin == b.origin && a.violation.pointer == b.violation.pointer &&
+           a.violation.keyword == b.violation.keyword && a.violation.reason == b.violation.reason;
+}
+
+} // namespace
+
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
+{
+    const int status = read(options, file, missingIsEmpty, view, only);
+    return status != done ? status : reportViolations(view.layers.check());
+}
+
+int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed)
+{
+    int status = done;
+    for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+        const std::string name = CParameters::getKey(it);
+        if (view.declared && view.schema.readOnly(name) &&
+            !(view.layers.exists(name) && view.layers.getParam(name) == *it)) {
+            say("cparameters: " + file + ": " + name + ": read-only");
+            status = rejected;
+        }
+    }
+    if (status == done) {
+        view.layers.append(incoming);
+        changed = true;
+    }
+    return status;
 }
 
 View& keptView()
@@ -201,13 +260,27 @@ int changeFile(const Options& options, const std::string& file, const Change& ch
     View view;
     int status = lock.acquire(file);
     if (status == done) {
-        status = load(options, file, true, view);
+        status = read(options, file, true, view, nullptr);
     }
     if (status != done) {
         return status;
     }
+    // A change that would make the layers break SCHEMA in a new way is
+    // refused whole; one that leaves an old violation, or mends it, is not.
+    const std::vector<CParameterLayers::Violation> before = view.layers.check();
     bool changed = false;
     status = change(view, changed);
+    if (changed && view.declared) {
+        std::vector<CParameterLayers::Violation> added;
+        for (const CParameterLayers::Violation& violation : view.layers.check()) {
+            if (std::none_of(before.begin(), before.end(), [&](const auto& old) { return same(old, violation); })) {
+                added.push_back(violation);
+            }
+        }
+        if (reportViolations(added) != done) {
+            return rejected;
+        }
+    }
     CParameters::TextError error;
     if (changed && !view.layers.device().saveJSONFile(file, error)) {
         say("cparameters: " + file + ": " + error.reason);

@@ -37,6 +37,8 @@ struct Options {
     // --defaults-optional in their order, else CPARAMETERS_DEFAULTS.
     std::vector<Defaults> defaults;
     bool defaultsGiven = false;
+    std::string schema; // --schema, else $CPARAMETERS_SCHEMA; empty for none
+    bool schemaGiven = false;
 };
 
 // A command's operands, FILE first.
@@ -66,11 +68,14 @@ struct View {
     // The defaults files under FILE's own entries, the device layer: what
     // reads see merged, and the only layer a change touches and saves.
     CParameterLayers layers;
+    CParameterSchema schema; // SCHEMA's declarations, when declared
+    bool declared = false;
 };
 
-// Loads the defaults files, then FILE, into \p view; a missing FILE is empty
-// where \p missingIsEmpty. With \p only, each file is read and checked whole
-// but only that entry kept (a view for get, never saved).
+// Loads SCHEMA where one is named, the defaults files, then FILE, into
+// \p view, and reports how they break SCHEMA (status rejected); a missing
+// FILE is empty where \p missingIsEmpty. With \p only, each file is read and
+// checked whole but only that entry kept (a view for get, never saved).
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view,
          const std::string* only = nullptr);
 
@@ -84,6 +89,11 @@ View& keptView();
 // when there is anything to save.
 using Change = std::function<int(View& view, bool& changed)>;
 int changeFile(const Options& options, const std::string& file, const Change& change);
+
+// Merges \p incoming into the view's file, refused whole (status rejected,
+// each reason said as "cparameters: FILE: reason") when a value violates
+// SCHEMA or would change a read-only parameter.
+int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed);
 
 // The commands, each in its own file.
 int get(const Args& args, const Options& options);

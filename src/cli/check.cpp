@@ -14,6 +14,7 @@ int check(const Args& args, const Options& options)
     int status = done;
     for (const std::string& file : args) {
         View view;
+        // load() reports how each file breaks SCHEMA, at its places.
         status = std::max(status, load(options, file, false, view));
     }
     return status;

@@ -40,11 +40,8 @@ int importFile(const Args& args, const Options& options)
     if (!read) {
         return loadFault("<stdin>", error);
     }
-    return changeFile(options, args[0], [&](View& view, bool& changed) {
-        view.layers.append(incoming);
-        changed = true;
-        return done;
-    });
+    return changeFile(options, args[0],
+                      [&](View& view, bool& changed) { return mergeChecked(args[0], view, incoming, changed); });
 }
 
 } // namespace cli

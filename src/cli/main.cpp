@@ -44,6 +44,12 @@ FILE, each higher than the one before) and --defaults-optional DFILE (one
 that may be missing); without them CPARAMETERS_DEFAULTS lists DFILEs
 separated by ':', a leading '?' marking one that may be missing. Reads see
 the layers merged, FILE highest; changes write FILE alone.
+get, list and export read a missing FILE as empty. set, remove and import
+hold an exclusive lock on FILE.lock while they change FILE.
+--schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: check
+also reports each value that violates it, set and import refuse such values
+and changes of read-only ones, and the
+schema's defaults are the lowest layer.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
 3 system error (FILE or a stream could not be read, written or locked).
@@ -87,6 +93,7 @@ int parseOptions(int argc, char** argv, Options& options)
                                    {"version", no_argument, nullptr, 'V'},
                                    {"json", no_argument, nullptr, 'j'},
                                    {"delimited", required_argument, nullptr, 'd'},
+                                   {"schema", required_argument, nullptr, 's'},
                                    {"defaults", required_argument, nullptr, 'D'},
                                    {"defaults-optional", required_argument, nullptr, 'O'},
                                    {"all", no_argument, nullptr, 'a'},
@@ -104,6 +111,10 @@ int parseOptions(int argc, char** argv, Options& options)
             break;
         case 'j':
             options.json = true;
+            break;
+        case 's':
+            options.schema = optarg;
+            options.schemaGiven = true;
             break;
         case 'd':
             if (optind >= argc) {
@@ -127,6 +138,7 @@ int parseOptions(int argc, char** argv, Options& options)
             break;
         case ':':
             say(std::string("cparameters: ") + (optopt == 'd'   ? "--delimited takes NAMESEP ENTRYSEP"
+                                                : optopt == 's' ? "--schema takes SCHEMA"
                                                 : optopt == 'D' ? "--defaults takes DFILE"
                                                                 : "--defaults-optional takes DFILE"));
             return -1;
@@ -163,6 +175,13 @@ int main(int argc, char** argv)
     }
     if (first == argc) {
         return usage("no command");
+    }
+    if (options.schemaGiven && options.schema.empty()) {
+        return usage("SCHEMA is empty");
+    }
+    if (!options.schemaGiven) {
+        const char* const named = std::getenv("CPARAMETERS_SCHEMA");
+        options.schema = named != nullptr ? named : "";
     }
     const std::string command = argv[first];
     const std::vector<std::string> args(argv + first + rest, argv + argc);

@@ -19,11 +19,8 @@ int set(const Args& args, const Options& options)
         }
         values.setParam(args[i], value);
     }
-    return changeFile(options, args[0], [&](View& view, bool& changed) {
-        view.layers.append(values);
-        changed = true;
-        return done;
-    });
+    return changeFile(options, args[0],
+                      [&](View& view, bool& changed) { return mergeChecked(args[0], view, values, changed); });
 }
 
 } // namespace cli

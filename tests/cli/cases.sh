@@ -4,6 +4,7 @@
 # case that fails, or a line that is no case, at CASEFILE:LINE: [section].
 cases=$1
 exec 3<"$cases" || exit 1
+casesdir=$(cd "$(dirname "$cases")" && pwd) # <cases> in a field
 shift
 . "$(dirname "$0")/lib.sh"
 set -f # the arguments are split at spaces, never expanded
@@ -24,6 +25,7 @@ check() {
     local want
     want=$(decode "$2" && echo .)
     want=${want//<version>/${CPARAMETERS_VERSION-}}
+    want=${want//<cases>/$casesdir}
     want=${want//<usage>/"${usage%.}"}
     printf %s "${want%.}" | cmp -s - "$3" || fail "$where $1 differs:
 $(printf %s "${want%.}" | diff - "$3" 2>&1)"
@@ -56,6 +58,7 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     for arg in ${fields[1]}; do
         [ "$arg" = "''" ] && arg=""
         arg=$(decode "$arg" && echo .)
+        arg=${arg//<cases>/$casesdir}
         args+=("${arg%.}")
     done
     environment=() # leading NAME=VALUE arguments: the run's environment
