@@ -11,7 +11,7 @@ set -euo pipefail
 here=$(dirname "$0")
 build=$1
 seconds=${2:-60}
-for name in deserialise deserialise_json schema; do
+for name in deserialise deserialise_json patch schema; do
     corpus=$build/corpus/$name
     log=$build/$name.log
     mkdir -p "$corpus"

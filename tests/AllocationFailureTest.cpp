@@ -22,7 +22,9 @@
 
 #include <dlfcn.h>
 
+#include "CParameterFile.h"
 #include "CParameters.h"
+#include "Patch.h"
 #include "Schema.h"
 
 namespace {
@@ -138,22 +140,25 @@ SUITE(AllocationFailure)
 
     TEST(WritersGiveTheWholeTextOrThrow)
     {
+        const std::string equals = "=", semicolon = ";";
         CHECK(failEachAllocation([](CParameters& parameters) { return parameters.serialiseAsJSON(); }) > 0);
-        CHECK(failEachAllocation([](CParameters& parameters) { return parameters.serialise("=", ";"); }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) { return parameters.serialise(equals, semicolon); }) > 0);
         CHECK(failEachAllocation([](CParameters& parameters) {
                   parameters.print();
                   return std::string();
               }) > 0);
     }
 
+    // The texts are made before allocations fail, so that only the readers'
+    // own allocations count: a reader that did nothing would allocate none.
     TEST(ReadersApplyWholeOrNotAtAll)
     {
-        CHECK(failEachAllocation([](CParameters& parameters) {
-                  return std::to_string(parameters.deSerialiseAsJSON(
-                      "{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":\"last\"}"));
-              }) > 0);
-        CHECK(failEachAllocation([](CParameters& parameters) {
-                  return std::to_string(parameters.deSerialise("shared=new text;extra=1;more=2", "=", ";"));
+        const std::string json = "{\"new\":{\"a\":[1,\"two\"]},\"shared\":\"new text\",\"z\":\"last\"}";
+        const std::string delimited = "shared=new text;extra=1;more=2", equals = "=", semicolon = ";";
+        CHECK(failEachAllocation(
+                  [&](CParameters& parameters) { return std::to_string(parameters.deSerialiseAsJSON(json)); }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(parameters.deSerialise(delimited, equals, semicolon));
               }) > 0);
     }
 
@@ -207,6 +212,36 @@ SUITE(AllocationFailure)
               }) > 0);
     }
 
+    // Each change touches a parameter the container holds and adds one. The
+    // texts are made before allocations fail, so that a do-nothing change
+    // fails the test.
+    TEST(PatchesApplyWholeOrNotAtAll)
+    {
+        CParameters::TextError error;
+        const Json::Value text("text");
+        const std::string merge = "{\"object\":{\"list\":null,\"m\":{\"x\":[1]}},\"name\":null,\"new\":\"v\"}";
+        const std::string patch = "[{\"op\":\"add\",\"path\":\"/object/list/0\",\"value\":\"first\"},"
+                                  "{\"op\":\"move\",\"from\":\"/shared\",\"path\":\"/moved\"},"
+                                  "{\"op\":\"copy\",\"from\":\"\",\"path\":\"/all\"},"
+                                  "{\"op\":\"test\",\"path\":\"/all/object/n\",\"value\":9223372036854775808}]";
+        const std::string created = "/object/a/b", element = "/object/list/1", list = "/object/list";
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::mergePatchText(parameters, merge, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::jsonPatchText(parameters, patch, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::set(parameters, created, text, true, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::remove(parameters, element, error));
+              }) > 0);
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  return std::to_string(CParameterPatch::get(parameters, list, text).size());
+              }) > 0);
+    }
+
     // A save that throws leaves the file as it was and no temp file behind.
     TEST(FilesAreSavedAndLoadedWholeOrNotAtAll)
     {
@@ -227,6 +262,12 @@ SUITE(AllocationFailure)
                   [&](CParameters& parameters) { return std::to_string(parameters.loadJSONFile(path)); }) > 0);
         CHECK(failEachAllocation([&](CParameters& parameters) { return std::to_string(parameters.saveJSONFile(path)); },
                                  files) > 0);
+        std::ofstream(path) << "{\"shared\":"; // damaged: the last good version serves
+        CHECK(failEachAllocation([&](CParameters& parameters) {
+                  CParameterFile::Report report;
+                  return std::to_string(CParameterFile::load(path, parameters, report)) + report.message();
+              }) > 0);
         std::remove(path.c_str());
+        std::remove((path + ".last-good").c_str());
     }
 }

@@ -53,9 +53,10 @@ inline bool decodeField(const std::string& text, std::string& bytes)
 }
 
 // Calls check(c) for every case of the file at path, each of fieldCount
-// fields, and fails the running test at each line that is not such a case.
-// Says how many cases it checked.
-template <typename Check> int forEachCase(const char* path, std::size_t fieldCount, Check check)
+// fields, and fails the running test at each line that is not such a case,
+// and when there are fewer than minimum cases (a missing, emptied or cut
+// file). Says how many cases it checked.
+template <typename Check> int forEachCase(const char* path, std::size_t fieldCount, Check check, int minimum = 1)
 {
     const UnitTest::TestDetails& test = *UnitTest::CurrentTest::Details();
     std::ifstream file(path);
@@ -88,6 +89,11 @@ template <typename Check> int forEachCase(const char* path, std::size_t fieldCou
         }
         check(c);
         ++count;
+    }
+    if (count < minimum) {
+        const std::string message = std::to_string(count) + " cases, fewer than " + std::to_string(minimum);
+        UnitTest::CurrentTest::Results()->OnTestFailure(
+            UnitTest::TestDetails(test.testName, test.suiteName, path, number), message.c_str());
     }
     return count;
 }

@@ -88,7 +88,7 @@ SUITE(SchemaChecks)
             schemaOf(R"({"required":["a"],"properties":{"n":{"items":{"required":["b"]}}}})");
         CHECK(nested.checkJSON("{\"n\": [{}, {\"b\":1},\n  {} ]}", found, error));
         REQUIRE CHECK_EQUAL(3u, found.size());
-        CHECK_EQUAL(" 1:1 /n/0 1:8 /n/2 2:3",
+        CHECK_EQUAL("/n/0 1:8 /n/2 2:3  1:1",
                     found[0].pointer + " " + std::to_string(found[0].line) + ":" + std::to_string(found[0].column) +
                         " " + found[1].pointer + " " + std::to_string(found[1].line) + ":" +
                         std::to_string(found[1].column) + " " + found[2].pointer + " " + std::to_string(found[2].line) +

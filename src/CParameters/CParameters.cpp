@@ -128,12 +128,9 @@ void report(const cparameters::Rejection& rejection, std::string_view text, CPar
 {
     if (rejection.reason.empty() || rejection.offset == std::string_view::npos) {
         cparameters::setRecord(error, 0, 0, 0, rejection.reason, 0);
-        return;
+    } else {
+        cparameters::setRecordAt(error, text, rejection.offset, rejection.reason);
     }
-    const std::string_view before = text.substr(0, rejection.offset);
-    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    const std::size_t column = rejection.offset - (before.rfind('\n') + 1) + 1; // npos + 1 is 0
-    cparameters::setRecord(error, rejection.offset, line, column, rejection.reason, 0);
 }
 
 // Reads the integer under a name as getParamAsInt() describes, for int or

@@ -222,12 +222,25 @@ public:
      *
      * The text goes to a temp file created exclusively under a random name
      * in the file's own directory and renamed over it. A symbolic link at
-     * \p path is followed: the file it leads to is replaced, the link
-     * stays. An existing file keeps its permission bits (not its owner); a
-     * new one gets 0666 less the umask. Temp files of saves that were killed
-     * are removed by the next save of the same file, never one of a save
-     * still running. Saves of one file from several threads or processes
-     * each land whole, the last one wins.
+     * \p path is followed (a chain too): the file it leads to is replaced,
+     * the link stays; but a link in a sticky folder that anyone may write
+     * is followed only when it is the caller's (effective user) or the
+     * folder owner's, as the kernel's fs.protected_symlinks would have it,
+     * whatever that setting is. Only a regular file is replaced, nothing is
+     * opened through a link, and every descriptor is close-on-exec from
+     * the start. An existing file keeps its permission bits, and its owner
+     * and group when the caller is root or its owner; any other caller
+     * becomes the new file's owner, and its group stays where the caller is
+     * in it. A new file gets 0666 less the umask. Names up to NAME_MAX are
+     * saved (the temp's name is then shortened). Temp files of saves that
+     * were killed are removed by the next save of the same file, never one
+     * of a save still running. Saves of one file from several threads or
+     * processes each land whole, the last one wins; for a load-change-save
+     * take a CParameterFileLock (FileLock.h).
+     *
+     * The version replaced stays beside it as the file's last good version
+     * when it loads, else as evidence of damage; the new file's CRC-32 goes
+     * into an extended attribute: CParameterFile.h says more.
      * \return false when a system call failed (every write is checked,
      *         short writes and EINTR are carried on, a failed fsync is
      *         final): the old file is then untouched and no temp file is
@@ -238,17 +251,23 @@ public:
     bool saveJSONFile(const std::string& path) const;
 
     /// saveJSONFile(), also saying in \p error which system call failed:
-    /// reason "rename: No space left on device", systemError its errno;
-    /// "fsync of the directory: ..." for the exception above.
+    /// reason "rename: No space left on device", systemError its errno,
+    /// with the name of the file when the call was on another one than
+    /// \p path ("open: d/.f.tmp-Ab3x9_Qz1LkM: Permission denied", a link,
+    /// the folder); "fsync of the directory: ..." for the exception above.
     bool saveJSONFile(const std::string& path, TextError& error) const;
 
     /**
      * Reads the file at \p path as deSerialiseAsJSON() reads a text and
      * merges it in, all or nothing. Beside concurrent saves it reads one
-     * whole version.
+     * whole version. Links are followed as saveJSONFile() follows them. A
+     * file whose CRC-32, recorded by its save, no longer matches is
+     * damaged: reason "damaged: the content does not match its checksum",
+     * systemError 0 (CParameterFile.h says when it is checked).
      * \return false, changing nothing, for a missing file (ENOENT), one that
      *         is not a regular file (a directory, FIFO, socket or device:
-     *         at once, without waiting for a FIFO's writer), a failing
+     *         refused by its type before it is opened, and checked again
+     *         on what open() gave), a link refused (EACCES), a failing
      *         system call, or a text that deSerialiseAsJSON() rejects.
      */
     bool loadJSONFile(const std::string& path);

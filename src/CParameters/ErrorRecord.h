@@ -7,8 +7,10 @@
 
 #include "CParameters.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace cparameters {
@@ -41,6 +43,16 @@ inline void setRecord(CParameters::TextError& error, std::size_t offset, std::si
     if (reaches(error, error.systemError)) {
         error.systemError = systemError;
     }
+}
+
+// Sets the record for a fault at offset in text: its line and column, from
+// 1 (the column in bytes), and why.
+inline void setRecordAt(CParameters::TextError& error, std::string_view text, std::size_t offset, std::string reason)
+{
+    const std::string_view before = text.substr(0, offset);
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t column = offset - (before.rfind('\n') + 1) + 1; // npos + 1 is 0
+    setRecord(error, offset, line, column, std::move(reason), 0);
 }
 
 } // namespace cparameters

@@ -9,13 +9,21 @@
 // exclusively, and the save holds an flock on it from creation to rename: a
 // later save removes the temp files whose lock nobody holds, which are those
 // of saves that were killed, and never one of a save still running.
+//
+// Links at the end of the path are followed in FilePaths.cpp, as the
+// kernel's fs.protected_symlinks would; every name is then opened without
+// following a link, and every descriptor is close-on-exec from the start.
 #include "CParameters.h"
 #include "ErrorRecord.h"
+#include "FilePaths.h"
+#include "Generations.h"
 #include "JsonReader.h"
 
+#include <atomic>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 
@@ -39,8 +47,7 @@ void setReason(TextError& error, std::string reason, int number)
 // "rename: No space left on device"; always false.
 bool fail(TextError& error, const char* call, int number)
 {
-    setReason(error, std::string(call) + ": " + std::strerror(number), number);
-    return false;
+    return cparameters::failCall(error, call, nullptr, number);
 }
 
 // Closes on every way out; only descriptors whose close cannot lose data
@@ -59,10 +66,38 @@ struct Descriptor {
 };
 
 // Temp files are "." + the target's name + ".tmp-" + this many random
-// characters, 72 bits of the kernel's random numbers.
+// characters, 72 random bits; a name too long for that within NAME_MAX is
+// cut and given a hash (FilePaths.h), the same for every save of it.
 const std::size_t randomLength = 12;
 
-std::string tempPrefix(const std::string& base) { return "." + base + ".tmp-"; }
+std::string tempPrefix(const std::string& base) { return cparameters::nameBeside(base, ".tmp-", true, randomLength); }
+
+// Random bytes for a temp name, never waiting: the kernel's generator where it
+// answers at once, else (before Linux 3.17, or early in boot before the
+// generator is ready) the clock, the process and a counter, mixed. Names
+// need to be unlikely to clash, not secret: O_EXCL makes them unique.
+void randomBytes(unsigned char* bytes, std::size_t count)
+{
+    ssize_t got;
+    do {
+        got = ::getrandom(bytes, count, GRND_NONBLOCK);
+    } while (got < 0 && errno == EINTR);
+    if (got == static_cast<ssize_t>(count)) {
+        return;
+    }
+    static std::atomic<unsigned> counter(0);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t state =
+        static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+    state ^= static_cast<std::uint64_t>(::getpid()) << 40 ^ static_cast<std::uint64_t>(counter++) << 20;
+    for (std::size_t i = 0; i < count; ++i) { // splitmix64, one byte a round
+        std::uint64_t mixed = state += 0x9e3779b97f4a7c15u;
+        mixed = (mixed ^ (mixed >> 30)) * 0xbf58476d1ce4e5b9u;
+        mixed = (mixed ^ (mixed >> 27)) * 0x94d049bb133111ebu;
+        bytes[i] = static_cast<unsigned char>(mixed ^ (mixed >> 31));
+    }
+}
 
 bool isTempName(const char* name, const std::string& prefix)
 {
@@ -72,35 +107,6 @@ bool isTempName(const char* name, const std::string& prefix)
     const char* const tail = name + prefix.size();
     return std::strlen(tail) == randomLength && std::strspn(tail, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                                                                   "0123456789-_") == randomLength;
-}
-
-// The path with every symbolic link at its end followed, so that a save
-// replaces the file a link leads to and leaves the link in place.
-bool followLinks(std::string& path, TextError& error)
-{
-    for (int hops = 0;; ++hops) {
-        struct stat status;
-        if (::lstat(path.c_str(), &status) != 0) {
-            return errno == ENOENT || fail(error, "lstat", errno); // a missing file is made anew
-        }
-        if (!S_ISLNK(status.st_mode)) {
-            return true;
-        }
-        if (hops == 40) {
-            return fail(error, "readlink", ELOOP);
-        }
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length < 0) {
-            return fail(error, "readlink", errno);
-        }
-        if (static_cast<std::size_t>(length) == sizeof target) {
-            return fail(error, "readlink", ENAMETOOLONG);
-        }
-        const std::string next(target, static_cast<std::size_t>(length));
-        const std::size_t slash = path.rfind('/');
-        path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
-    }
 }
 
 // Removes the temp files of earlier saves of this file that nobody holds
@@ -121,13 +127,16 @@ void removeStaleTemps(int directory, const std::string& prefix)
         if (!isTempName(entry->d_name, prefix)) {
             continue;
         }
-        const Descriptor temp(::openat(directory, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         struct stat opened, named;
+        if (::fstatat(directory, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)) {
+            continue; // nothing but regular files is opened
+        }
+        const Descriptor temp(
+            ::openat(directory, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
         // The name must still be the file locked: it is unlinked only while
         // this save holds the lock, so no running save can have it.
         if (temp.fd >= 0 && ::flock(temp.fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(temp.fd, &opened) == 0 &&
-            S_ISREG(opened.st_mode) && ::fstatat(directory, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+            S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
             ::unlinkat(directory, entry->d_name, 0);
         }
     }
@@ -136,7 +145,7 @@ void removeStaleTemps(int directory, const std::string& prefix)
 
 // The new file, removed again unless it has been renamed over the target.
 struct Temp {
-    Temp(int directory_) : directory(directory_) {}
+    Temp(int directory_, const std::string& folder_) : directory(directory_), folder(folder_) {}
     Temp(const Temp&) = delete;
     Temp& operator=(const Temp&) = delete;
     ~Temp()
@@ -159,29 +168,28 @@ struct Temp {
         static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
         for (int attempt = 0; attempt < 100; ++attempt) {
             unsigned char bytes[randomLength];
-            if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-                return fail(error, "getrandom", errno);
-            }
+            randomBytes(bytes, sizeof bytes);
             std::string candidate = prefix;
             for (const unsigned char byte : bytes) {
                 candidate += alphabet[byte % 64];
             }
-            fd = ::openat(directory, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+            fd = ::openat(directory, candidate.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, mode);
             if (fd < 0) {
                 if (errno == EEXIST) {
                     continue;
                 }
-                return fail(error, "open", errno);
+                return failOn(error, "open", candidate, errno);
             }
             name = std::move(candidate); // moved: a failed allocation here would leave the file behind
             while (::flock(fd, LOCK_EX) != 0) {
                 if (errno != EINTR) {
-                    return fail(error, "flock", errno);
+                    return failOn(error, "flock", name, errno);
                 }
             }
             struct stat status;
             if (::fstat(fd, &status) != 0) {
-                return fail(error, "fstat", errno);
+                return failOn(error, "fstat", name, errno);
             }
             if (status.st_nlink > 0) {
                 return true;
@@ -190,10 +198,18 @@ struct Temp {
             fd = -1;
             name.clear(); // no longer ours, nor anyone's
         }
-        return fail(error, "open", EEXIST);
+        return failOn(error, "open", prefix + "*", EEXIST);
+    }
+
+    // "CALL: FOLDER/NAME: reason": the temp's own name, as the failed call
+    // was on it.
+    bool failOn(TextError& error, const char* call, const std::string& file, int number) const
+    {
+        return cparameters::failCall(error, call, (folder + '/' + file).c_str(), number);
     }
 
     int directory;
+    const std::string& folder;
     int fd = -1;
     int lock = -1; // a second descriptor of fd's, keeping the flock from fd's close to the rename
     std::string name;
@@ -234,45 +250,49 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     std::string text = serialiseAsJSON();
     text += '\n';
 
-    std::string target = path;
-    if (!followLinks(target, error)) {
+    cparameters::FileTarget target;
+    if (!cparameters::followLinks(path, target, error) ||
+        (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode))) {
         return false;
     }
-    const std::size_t slash = target.rfind('/');
-    const std::string directoryName = slash == std::string::npos ? std::string(".")
-                                      : slash == 0               ? std::string("/")
-                                                                 : target.substr(0, slash);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty() || base == "." || base == "..") {
-        return fail(error, "open", EISDIR);
-    }
-    const Descriptor directory(::open(directoryName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor directory(::open(target.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
     if (directory.fd < 0) {
-        return fail(error, "open", errno);
+        return cparameters::failCall(error, "open", target.directory.c_str(), errno);
     }
 
-    // An existing file hands its permission bits on; the temp is made 0600
-    // until then, so that nobody can open it under wider ones. A new file
-    // gets 0666 less the umask from the kernel, as open() gives it.
+    // An existing file hands its permission bits on, and its owner and group
+    // where the caller may give them (root, or the owner: the group where
+    // the caller is in it); the temp is made 0600 until then, so that nobody
+    // can open it under wider ones. A new file gets 0666 less the umask from
+    // the kernel, as open() gives it. The name is looked at again through the
+    // folder now open, without following a link.
     struct stat old;
-    const bool exists = ::fstatat(directory.fd, base.c_str(), &old, 0) == 0;
+    const bool exists = ::fstatat(directory.fd, target.base.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) {
         return fail(error, "stat", errno);
     }
-    if (exists && !S_ISREG(old.st_mode)) {
-        return fail(error, "open", S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    if (exists && !cparameters::refuseIrregular(error, nullptr, old.st_mode)) {
+        return false;
     }
 
-    const std::string prefix = tempPrefix(base);
+    const std::string prefix = tempPrefix(target.base);
     removeStaleTemps(directory.fd, prefix);
-    Temp temp(directory.fd);
+    Temp temp(directory.fd, target.directory);
     if (!temp.create(prefix, exists ? 0600 : 0666, error)) {
         return false;
     }
-    if (exists && ::fchmod(temp.fd, old.st_mode & 07777) != 0) {
-        return fail(error, "fchmod", errno);
+    if (exists) {
+        // chown before chmod: a chown clears the set-user and set-group bits.
+        const uid_t caller = ::geteuid();
+        const uid_t owner = caller == 0 || caller == old.st_uid ? old.st_uid : static_cast<uid_t>(-1);
+        if (::fchown(temp.fd, owner, old.st_gid) != 0 && errno != EPERM) {
+            return temp.failOn(error, "fchown", temp.name, errno);
+        }
+        if (::fchmod(temp.fd, old.st_mode & 07777) != 0) {
+            return temp.failOn(error, "fchmod", temp.name, errno);
+        }
     }
-    if (!writeAll(temp.fd, text, error)) {
+    if (!writeAll(temp.fd, text, error) || !cparameters::seal(temp.fd, text, error)) {
         return false;
     }
     // A failed fsync is final: the kernel may have dropped the pages it
@@ -283,23 +303,25 @@ bool CParameters::saveJSONFile(const std::string& path, TextError& error) const
     // The written descriptor is closed, and its close checked, before the
     // rename; the lock must last until the rename, or a cleanup by another
     // save could take the temp away in between.
-    temp.lock = ::dup(temp.fd);
+    temp.lock = ::fcntl(temp.fd, F_DUPFD_CLOEXEC, 0);
     if (temp.lock < 0) {
-        return fail(error, "dup", errno);
+        return fail(error, "fcntl", errno);
     }
     const int fd = temp.fd;
     temp.fd = -1;
     if (::close(fd) != 0 && errno != EINTR) { // after EINTR Linux has closed it, and the data is synced
         return fail(error, "close", errno);
     }
-    if (::renameat(directory.fd, temp.name.c_str(), directory.fd, base.c_str()) != 0) {
+    if (exists && !cparameters::keepGeneration(directory.fd, target.base, temp.name, error)) {
+        return false;
+    }
+    if (::renameat(directory.fd, temp.name.c_str(), directory.fd, target.base.c_str()) != 0) {
         return fail(error, "rename", errno);
     }
     temp.name.clear();
     if (::fsync(directory.fd) != 0) {
         // The new file is in place, but its name may not survive a power cut.
-        setReason(error, std::string("fsync of the directory: ") + std::strerror(errno), errno);
-        return false;
+        return fail(error, "fsync of the directory", errno);
     }
     setReason(error, std::string(), 0);
     return true;
@@ -319,8 +341,21 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
 
 bool cparameters::readTextFile(const std::string& path, std::string& text, TextError& error)
 {
-    // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // Only a regular file is opened: the type is looked at before, where
+    // the links are followed, and again on what open() gave, since the name
+    // may have changed in between. O_NONBLOCK and O_NOCTTY, so that such a
+    // change to a FIFO or a terminal neither waits nor takes a terminal.
+    cparameters::FileTarget target;
+    if (!cparameters::followLinks(path, target, error)) {
+        return false;
+    }
+    if (!target.exists) {
+        return fail(error, "open", ENOENT);
+    }
+    if (!cparameters::refuseIrregular(error, nullptr, target.status.st_mode)) {
+        return false;
+    }
+    const Descriptor file(::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     if (file.fd < 0) {
         return fail(error, "open", errno);
     }
@@ -328,13 +363,7 @@ bool cparameters::readTextFile(const std::string& path, std::string& text, TextE
     if (::fstat(file.fd, &status) != 0) {
         return fail(error, "fstat", errno);
     }
-    if (!S_ISREG(status.st_mode)) {
-        const int number = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-        const char* const kind = S_ISDIR(status.st_mode)    ? "a directory"
-                                 : S_ISFIFO(status.st_mode) ? "a FIFO"
-                                 : S_ISSOCK(status.st_mode) ? "a socket"
-                                                            : "a device";
-        setReason(error, "open: not a regular file but " + std::string(kind), number);
+    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
         return false;
     }
     if (static_cast<unsigned long long>(status.st_size) >= text.max_size()) {
@@ -361,5 +390,5 @@ bool cparameters::readTextFile(const std::string& path, std::string& text, TextE
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    return true;
+    return cparameters::verify(file.fd, status, text, error);
 }

@@ -105,17 +105,17 @@ public:
     {
     }
 
-    bool readDocument(Json::Value& root)
+    bool readDocument(Json::Value& root, bool objectRoot)
     {
         skipSpace();
-        if (m_pos == m_end || *m_pos != '{') {
+        if (objectRoot && (m_pos == m_end || *m_pos != '{')) {
             return unexpected("the root must be an object");
         }
         if (!readValue(root, 0)) {
             return false;
         }
         skipSpace();
-        return m_pos == m_end || unexpected("text after the root object");
+        return m_pos == m_end || unexpected(objectRoot ? "text after the root object" : "text after the root value");
     }
 
     bool readWholeNumber(Json::Value& number)
@@ -511,7 +511,12 @@ private:
 bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets,
               const RootFilter* filter)
 {
-    return Reader(text, maxDepth, rejection, offsets, filter).readDocument(root);
+    return Reader(text, maxDepth, rejection, offsets, filter).readDocument(root, true);
+}
+
+bool readJSONValue(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection)
+{
+    return Reader(text, maxDepth, rejection).readDocument(root, false);
 }
 
 bool numberFromText(std::string_view text, Json::Value& number)

@@ -47,6 +47,9 @@ bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection&
 // with the failing call in error otherwise.
 bool readTextFile(const std::string& path, std::string& text, CParameters::TextError& error);
 
+// readJSON() for a root of any kind (a patch's).
+bool readJSONValue(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection);
+
 // Reads text that is exactly one JSON number, as readJSON() reads numbers.
 bool numberFromText(std::string_view text, Json::Value& number);
 

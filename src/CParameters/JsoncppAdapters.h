@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The jsoncpp calls the library makes in more than one place, each written
 // once: names and strings as views, look-up by name, what jsoncpp can hold,
-// and an integer read as the nearest double. Internal to the library.
+// an integer read as the nearest double, and jsoncpp's failed malloc as
+// std::bad_alloc. Internal to the library.
 #ifndef CPARAMETERS_JSONCPPADAPTERS_H
 #define CPARAMETERS_JSONCPPADAPTERS_H
 
@@ -82,14 +83,14 @@ inline bool isJsoncppAllocationFailure(const std::exception& e)
 // Caught as std::exception, whose type_info the C++ runtime owns, since no
 // catch clause of this library can match jsoncpp's own exception types on
 // every C++ runtime (see isJsoncppAllocationFailure).
-template <typename Operation> inline auto allocating(Operation operation) -> decltype(operation())
+template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
 {
     try {
         return operation();
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        if (isJsoncppAllocationFailure(e)) {
+        if (cparameters::isJsoncppAllocationFailure(e)) {
             throw std::bad_alloc();
         }
         throw;

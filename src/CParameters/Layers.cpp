@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Layers.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -84,16 +85,14 @@ bool CParameterLayers::read(const std::string& path, const std::string* only, CP
     }
     const Found found = m_schema ? checkValues(*m_schema, all) : Found();
     if (!found.empty()) {
-        // Read once more, now keeping each value's place in the text.
+        // Read once more, now keeping each value's place in the text, in
+        // the order a check of the file gives.
         Found placed;
         CParameters::TextError ignored;
         m_schema->checkJSON(text, placed, ignored);
-        for (const CParameterSchema::Violation& violation : found) {
-            m_read.push_back({path, violation});
-            for (const CParameterSchema::Violation& at : placed) {
-                if (same(at, violation)) {
-                    m_read.back().violation = at;
-                }
+        for (const CParameterSchema::Violation& at : placed) {
+            if (std::any_of(found.begin(), found.end(), [&](const auto& one) { return same(one, at); })) {
+                m_read.push_back({path, at});
             }
         }
     }
@@ -142,14 +141,22 @@ std::vector<CParameterLayers::Violation> CParameterLayers::check() const
     if (m_partial) {
         return result; // as read: a partial view is for reading one name
     }
-    // The device layer as it is now: a value read from the file keeps the
-    // place it was found at.
-    for (const CParameterSchema::Violation& violation : checkValues(*m_schema, m_device)) {
-        result.push_back({m_deviceOrigin, violation});
-        for (const Violation& read : m_read) {
-            if (read.origin == m_deviceOrigin && same(read.violation, violation)) {
-                result.back().violation = read.violation;
-            }
+    // The device layer as it is now: what was read from the file and is
+    // still there first, at its place, then what a change brought.
+    const Found now = checkValues(*m_schema, m_device);
+    const auto in = [](const Found& found, const CParameterSchema::Violation& violation) {
+        return std::any_of(found.begin(), found.end(), [&](const auto& one) { return same(one, violation); });
+    };
+    Found before;
+    for (const Violation& read : m_read) {
+        if (read.origin == m_deviceOrigin && in(now, read.violation)) {
+            result.push_back(read);
+            before.push_back(read.violation);
+        }
+    }
+    for (const CParameterSchema::Violation& violation : now) {
+        if (!in(before, violation)) {
+            result.push_back({m_deviceOrigin, violation});
         }
     }
     // The merged view's values are each some layer's, checked above: what is

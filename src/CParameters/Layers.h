@@ -83,6 +83,10 @@ public:
     /// device.
     const CParameters& device() const { return m_device; }
 
+    /// The device layer to change in place (by a patch, say): as every
+    /// change, it touches no other layer.
+    CParameters& device() { return m_device; }
+
     /// A way in which the layers break the schema, and where.
     struct Violation {
         std::string origin; ///< the layer's label; the device's for the merged view

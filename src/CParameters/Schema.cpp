@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -46,20 +47,22 @@ namespace cparameters {
 
 // One schema: a boolean one (always or never), or the keywords of an object.
 struct SchemaNode {
+    enum { enumValues, constValue, defaultValue };                             // values[]
+    enum { uniqueItems, readOnly, deprecated };                                // flags[]
+    enum { minLength, maxLength, minItems, maxItems };                         // counts[]
+    enum { minimum, maximum, exclusiveMinimum, exclusiveMaximum, multipleOf }; // bounds[]
+
     bool never = false; // the schema false
     unsigned types = 0; // 0: no "type"
-    bool hasEnum = false;
-    bool hasConst = false;
-    bool uniqueItems = false;
-    bool readOnly = false;
-    bool hasDefault = false;
-    Json::Value enumValues, constValue, defaultValue;
-    Json::Value minimum, maximum, exclusiveMinimum, exclusiveMaximum, multipleOf; // null when absent
-    std::uint64_t minLength = 0, maxLength = unlimited, minItems = 0, maxItems = unlimited;
+    bool has[3] = {};   // which values[] the schema gives
+    bool flags[3] = {};
+    Json::Value values[3];
+    Json::Value bounds[5]; // null when absent
+    std::uint64_t counts[4] = {0, unlimited, 0, unlimited};
     std::unique_ptr<SchemaNode> items, additional; // null when absent (the schema true)
     std::vector<std::string> names;                // of "properties", in the container's order
     std::vector<SchemaNode> properties;            // beside names
-    std::vector<std::string> required;             // sorted, unique
+    std::vector<std::string> required;             // distinct
 
     const SchemaNode* property(std::string_view name) const
     {
@@ -234,7 +237,11 @@ Decimal decimalOf(const Json::Value& v)
         }
         int exponent = 0;
         if (p != end) {
-            std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+            const bool negative = p[1] == '-';
+            for (p += 1 + (p[1] == '-' || p[1] == '+'); p != end; ++p) {
+                exponent = exponent * 10 + (*p - '0');
+            }
+            exponent = negative ? -exponent : exponent;
         }
         d.exponent = exponent - fractionDigits;
     } else if (v.type() == Json::intValue) {
@@ -299,6 +306,17 @@ std::uint64_t codePoints(std::string_view text)
         count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }
     return count;
+}
+
+// The parts one after the other, in one string (one call for a message,
+// where each + would inline a string's growth again).
+std::string joined(std::initializer_list<std::string_view> parts)
+{
+    std::string text;
+    for (const std::string_view part : parts) {
+        text += part;
+    }
+    return text;
 }
 
 std::string describe(const Json::Value& v)
@@ -371,85 +389,130 @@ bool compileSchema(const Json::Value& schema, std::unique_ptr<Node>& node, Fault
     return compile(schema, *node, false, fault);
 }
 
+// The keywords of the subset, what each holds, and where it goes in a node.
+enum Kind {
+    typeKind,
+    valueKind,
+    boundKind,
+    countKind,
+    flagKind,
+    schemaKind,
+    propertiesKind,
+    requiredKind,
+    arrayKind,
+    stringKind,
+    idKind,
+    dialectKind
+};
+struct Keyword {
+    const char* name;
+    Kind kind;
+    int slot;
+};
+const Keyword keywords[] = {
+    {"type", typeKind, 0},
+    {"enum", valueKind, Node::enumValues},
+    {"const", valueKind, Node::constValue},
+    {"default", valueKind, Node::defaultValue},
+    {"minimum", boundKind, Node::minimum},
+    {"maximum", boundKind, Node::maximum},
+    {"exclusiveMinimum", boundKind, Node::exclusiveMinimum},
+    {"exclusiveMaximum", boundKind, Node::exclusiveMaximum},
+    {"multipleOf", boundKind, Node::multipleOf},
+    {"minLength", countKind, Node::minLength},
+    {"maxLength", countKind, Node::maxLength},
+    {"minItems", countKind, Node::minItems},
+    {"maxItems", countKind, Node::maxItems},
+    {"uniqueItems", flagKind, Node::uniqueItems},
+    {"readOnly", flagKind, Node::readOnly},
+    {"deprecated", flagKind, Node::deprecated},
+    {"items", schemaKind, 0},
+    {"additionalProperties", schemaKind, 1},
+    {"properties", propertiesKind, 0},
+    {"required", requiredKind, 0},
+    {"examples", arrayKind, 0},
+    {"title", stringKind, 0},
+    {"description", stringKind, 0},
+    {"$comment", stringKind, 0},
+    {"$id", idKind, 0},
+    {"$schema", dialectKind, 0},
+};
+// The keyword of each bound and count, for reports.
+const char* boundKeyword(int slot) { return keywords[4 + slot].name; }
+const char* countKeyword(int slot) { return keywords[9 + slot].name; }
+
+const char* const dialect = "https://json-schema.org/draft/2020-12/schema";
+
+unsigned typesOf(const Json::Value& v)
+{
+    const auto bit = [](const Json::Value& name) -> unsigned {
+        const std::optional<std::string_view> s = stringOf(name);
+        for (unsigned i = 0; s && i < 7; ++i) {
+            if (*s == typeNames[i]) {
+                return 1u << i;
+            }
+        }
+        return 0;
+    };
+    if (v.isString()) {
+        return bit(v);
+    }
+    unsigned types = 0;
+    for (const Json::Value& name : v) { // nothing for a scalar, an empty array or object
+        const unsigned one = v.isArray() ? bit(name) : 0;
+        if (one == 0 || (types & one)) {
+            return 0;
+        }
+        types |= one;
+    }
+    return types;
+}
+
 bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Value& schema, Node& node, bool root,
                     Fault& fault)
 {
-    const auto must = [&](const char* what) {
-        return reject(fault, v, "\"" + std::string(key) + "\" must be " + what);
-    };
-    if (key == "type") {
-        const auto typeBit = [](const Json::Value& name) -> unsigned {
-            const std::optional<std::string_view> s = stringOf(name);
-            for (unsigned i = 0; s && i < 7; ++i) {
-                if (*s == typeNames[i]) {
-                    return 1u << i;
-                }
-            }
-            return 0;
-        };
-        if (v.isString()) {
-            node.types = typeBit(v);
-        } else if (v.isArray() && !v.empty()) {
-            for (const Json::Value& name : v) {
-                const unsigned bit = typeBit(name);
-                if (bit == 0 || (node.types & bit)) {
-                    node.types = 0;
-                    break;
-                }
-                node.types |= bit;
-            }
-        }
-        return node.types != 0 || must("a type name or a list of distinct type names");
+    const Keyword* keyword = std::begin(keywords);
+    while (keyword != std::end(keywords) && key != keyword->name) {
+        ++keyword;
     }
-    if (key == "enum") {
-        node.hasEnum = true;
-        node.enumValues = v;
-        return v.isArray() || must("an array");
+    if (keyword == std::end(keywords)) {
+        fault.offset = static_cast<std::size_t>(v.getOffsetLimit());
+        fault.reason = joined({"unsupported keyword \"", key, "\""});
+        return false;
     }
-    if (key == "const") {
-        node.hasConst = true;
-        node.constValue = v;
-        return true;
-    }
-    Json::Value* const bound = key == "minimum"            ? &node.minimum
-                               : key == "maximum"          ? &node.maximum
-                               : key == "exclusiveMinimum" ? &node.exclusiveMinimum
-                               : key == "exclusiveMaximum" ? &node.exclusiveMaximum
-                               : key == "multipleOf"       ? &node.multipleOf
-                                                           : nullptr;
-    if (bound != nullptr) {
+    const int slot = keyword->slot;
+    const char* must = nullptr; // what v must be, when it is not
+    switch (keyword->kind) {
+    case typeKind:
+        node.types = typesOf(v);
+        must = node.types == 0 ? "a type name or a list of distinct type names" : nullptr;
+        break;
+    case valueKind:
+        node.values[slot] = v;
+        node.has[slot] = true;
+        must = slot == Node::enumValues && !v.isArray() ? "an array" : nullptr;
+        break;
+    case boundKind:
+        node.bounds[slot] = v;
         if (!isNumber(v)) {
-            return must("a number");
+            must = "a number";
+        } else if (slot == Node::multipleOf && compareNumbers(v, Json::Value(0)) <= 0) {
+            must = "a number above 0";
         }
-        if (bound == &node.multipleOf && compareNumbers(v, Json::Value(0)) <= 0) {
-            return must("a number above 0");
-        }
-        *bound = v;
-        return true;
-    }
-    std::uint64_t* const count = key == "minLength"   ? &node.minLength
-                                 : key == "maxLength" ? &node.maxLength
-                                 : key == "minItems"  ? &node.minItems
-                                 : key == "maxItems"  ? &node.maxItems
-                                                      : nullptr;
-    if (count != nullptr) {
-        return readCount(v, *count) || must("a non-negative integer");
-    }
-    if (key == "uniqueItems" || key == "readOnly" || key == "deprecated") {
-        if (!v.isBool()) {
-            return must("true or false");
-        }
-        if (key != "deprecated") {
-            (key == "uniqueItems" ? node.uniqueItems : node.readOnly) = v.asBool();
-        }
-        return true;
-    }
-    if (key == "items" || key == "additionalProperties") {
-        return compileSchema(v, key == "items" ? node.items : node.additional, fault);
-    }
-    if (key == "properties") {
+        break;
+    case countKind:
+        must = readCount(v, node.counts[slot]) ? nullptr : "a non-negative integer";
+        break;
+    case flagKind:
+        must = v.isBool() ? nullptr : "true or false";
+        node.flags[slot] = must == nullptr && v.asBool();
+        break;
+    case schemaKind:
+        return compileSchema(v, slot == 0 ? node.items : node.additional, fault);
+    case propertiesKind:
         if (!v.isObject()) {
-            return must("an object");
+            must = "an object";
+            break;
         }
         node.names.reserve(v.size());
         node.properties.resize(v.size());
@@ -459,48 +522,39 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
                 return false;
             }
         }
-        return true;
-    }
-    if (key == "required") {
-        if (!v.isArray()) {
-            return must("an array of distinct strings");
-        }
+        break;
+    case requiredKind:
         for (const Json::Value& name : v) {
-            if (!name.isString()) {
-                return must("an array of distinct strings");
+            const std::optional<std::string_view> text = stringOf(name);
+            if (!text || std::find(node.required.begin(), node.required.end(), *text) != node.required.end()) {
+                break;
             }
-            node.required.emplace_back(*stringOf(name));
+            node.required.emplace_back(*text);
         }
-        std::sort(node.required.begin(), node.required.end());
-        return std::adjacent_find(node.required.begin(), node.required.end()) == node.required.end() ||
-               must("an array of distinct strings");
-    }
-    if (key == "default") {
-        node.hasDefault = true;
-        node.defaultValue = v;
-        return true;
-    }
-    if (key == "examples") {
-        return v.isArray() || must("an array");
-    }
-    if (key == "title" || key == "description" || key == "$comment") {
-        return v.isString() || must("a string");
-    }
-    if (key == "$id") {
+        must = v.isArray() && node.required.size() == v.size() ? nullptr : "an array of distinct strings";
+        break;
+    case arrayKind:
+        must = v.isArray() ? nullptr : "an array";
+        break;
+    case stringKind:
+        must = v.isString() ? nullptr : "a string";
+        break;
+    case idKind: {
         // A URI reference with no fragment but an empty one.
-        const std::optional<std::string_view> s = stringOf(v);
-        return (s && s->find('#') >= s->size() - 1) || must("a URI reference without a fragment");
+        const std::optional<std::string_view> text = stringOf(v);
+        must = text && text->find('#') >= text->size() - 1 ? nullptr : "a URI reference without a fragment";
+        break;
     }
-    if (key == "$schema") {
+    case dialectKind:
         if (!root && !schema.isMember("$id")) {
             return reject(fault, v, "\"$schema\" only at the root of a schema resource");
         }
-        return stringOf(v) == std::optional<std::string_view>("https://json-schema.org/draft/2020-12/schema") ||
-               must("\"https://json-schema.org/draft/2020-12/schema\"");
+        must = stringOf(v) == std::optional<std::string_view>(dialect)
+                   ? nullptr
+                   : "\"https://json-schema.org/draft/2020-12/schema\"";
+        break;
     }
-    fault.offset = static_cast<std::size_t>(v.getOffsetLimit());
-    fault.reason = "unsupported keyword \"" + std::string(key) + "\"";
-    return false;
+    return must == nullptr || reject(fault, v, joined({"\"", key, "\" must be ", must}));
 }
 
 bool compile(const Json::Value& schema, Node& node, bool root, Fault& fault)
@@ -523,20 +577,37 @@ bool compile(const Json::Value& schema, Node& node, bool root, Fault& fault)
 // ---- checking -----------------------------------------------------------
 
 // One step from the root to a value: a member's name or an item's index.
+// Steps live on the stack of the walk, each linked to the one before it.
 struct Step {
     std::string_view name;
     Json::ArrayIndex index;
     bool isIndex;
+    const Step* parent;
 };
 
-void appendToken(const Step& step, std::string& out, bool escape)
+// Appends the path up to step, from the root, to v's pointer and to label
+// (the same tokens unescaped, "/" between them), and names v after the first.
+void trace(const Step* step, Violation& v, std::string& label)
 {
-    if (step.isIndex) {
-        out += std::to_string(step.index);
+    if (step == nullptr) {
         return;
     }
-    for (const char c : step.name) {
-        out += !escape ? std::string(1, c) : c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
+    trace(step->parent, v, label);
+    const std::string token = step->isIndex ? std::to_string(step->index) : std::string(step->name);
+    if (step->parent == nullptr) {
+        v.name = step->isIndex ? std::string() : token;
+    } else {
+        label += '/';
+    }
+    label += token;
+    v.pointer += '/';
+    for (const char c : token) {
+        if (c == '~' || c == '/') {
+            v.pointer += '~';
+            v.pointer += c == '~' ? '0' : '1';
+        } else {
+            v.pointer += c;
+        }
     }
 }
 
@@ -561,10 +632,27 @@ public:
 
     void value(const Node& node, const Json::Value& v);
 
-    // The members of an object, from first to last in name order.
-    template <typename Iterator> void members(const Node& node, Iterator first, Iterator last, const Json::Value& at);
+    // v as the member name of the root object whose schema is root.
+    void param(const Node& root, std::string_view name, const Json::Value& v)
+    {
+        const Step step{name, 0, false, nullptr};
+        last = &step;
+        const Node* const declared = root.property(name);
+        if (root.never || (declared == nullptr && root.additional && root.additional->never)) {
+            value(root.never ? root : *root.additional, v);
+            m_out.back().keyword = root.never ? "false" : "additionalProperties";
+        } else if (const Node* const schema = declared != nullptr ? declared : root.additional.get()) {
+            value(*schema, v);
+        }
+        last = nullptr;
+    }
 
-    std::vector<Step> path;
+    // The members of an object, from first to end in name order: those of
+    // the value at, or of the container parameters where it is not null.
+    void members(const Node& node, Json::Value::const_iterator first, Json::Value::const_iterator end,
+                 const Json::Value& at, const CParameters* parameters);
+
+    const Step* last = nullptr; // the path to the value being checked
 
 private:
     // Reports a violation of the value at the current path; atName places
@@ -574,20 +662,13 @@ private:
     {
         Violation v;
         std::string label;
-        for (const Step& step : path) {
-            v.pointer += '/';
-            appendToken(step, v.pointer, true);
-            label += label.empty() && &step == &path.front() ? "" : "/";
-            appendToken(step, label, false);
-        }
-        if (!path.empty() && !path.front().isIndex) {
-            v.name = std::string(path.front().name);
-        } else if (hasMissing) {
+        trace(last, v, label);
+        if (last == nullptr && hasMissing) {
             v.name = std::string(missing);
             label = v.name;
         }
         v.keyword = keyword;
-        v.reason = label.empty() ? what : label + ": " + what;
+        v.reason = label.empty() ? what : joined({label, ": ", what});
         if (m_lines != nullptr) {
             const std::size_t offset = static_cast<std::size_t>(atName ? at.getOffsetLimit() : at.getOffsetStart());
             const auto line = std::upper_bound(m_lines->starts.begin(), m_lines->starts.end(), offset) - 1;
@@ -597,8 +678,17 @@ private:
         m_out.push_back(std::move(v));
     }
 
+    // Reports "DESCRIPTION what tail unit" of v.
+    void fail(const Json::Value& v, const char* keyword, const char* what, std::string_view tail,
+              std::string_view unit = std::string_view())
+    {
+        report(v, keyword, joined({describe(v), what, tail, unit}));
+    }
+
     void number(const Node& node, const Json::Value& v);
     void array(const Node& node, const Json::Value& v);
+    // minLength and maxLength, or minItems and maxItems, from slot on.
+    void lengths(const Node& node, const Json::Value& v, std::uint64_t length, int slot, const char* unit);
 
     std::vector<Violation>& m_out;
     const Lines* m_lines;
@@ -608,153 +698,170 @@ void Checker::value(const Node& node, const Json::Value& v)
 {
     if (node.never) {
         const char* keyword = "false";
-        if (!path.empty()) {
-            keyword = path.back().isIndex ? "items" : "properties";
+        if (last != nullptr) {
+            keyword = last->isIndex ? "items" : "properties";
         }
         report(v, keyword, "not allowed");
         return;
     }
+    const Json::ValueType type = v.type();
     if (node.types != 0) {
-        unsigned kind = v.isNull()     ? nullType
-                        : v.isBool()   ? booleanType
-                        : v.isObject() ? objectType
-                        : v.isArray()  ? arrayType
-                        : v.isString() ? stringType
-                                       : numberType;
-        if (kind == numberType && isIntegral(v)) {
-            kind |= integerType;
+        unsigned kind = numberType;
+        switch (type) {
+        case Json::nullValue:
+            kind = nullType;
+            break;
+        case Json::booleanValue:
+            kind = booleanType;
+            break;
+        case Json::objectValue:
+            kind = objectType;
+            break;
+        case Json::arrayValue:
+            kind = arrayType;
+            break;
+        case Json::stringValue:
+            kind = stringType;
+            break;
+        default:
+            if (isIntegral(v)) {
+                kind |= integerType;
+            }
         }
         if ((node.types & kind) == 0) {
-            report(v, "type", describe(v) + " is not of type " + typeList(node.types));
+            fail(v, "type", " is not of type ", typeList(node.types));
         }
     }
-    if (node.hasConst && compareJSON(v, node.constValue) != 0) {
-        report(v, "const", describe(v) + " is not the constant " + describe(node.constValue));
+    if (node.has[Node::constValue] && compareJSON(v, node.values[Node::constValue]) != 0) {
+        fail(v, "const", " is not the constant ", describe(node.values[Node::constValue]));
     }
-    if (node.hasEnum) {
+    if (node.has[Node::enumValues]) {
         bool found = false;
-        for (const Json::Value& choice : node.enumValues) {
+        for (const Json::Value& choice : node.values[Node::enumValues]) {
             found = found || compareJSON(v, choice) == 0;
         }
+        std::string choices;
+        for (const Json::Value& choice : found ? Json::Value::nullSingleton() : node.values[Node::enumValues]) {
+            choices += choices.empty() ? "" : ", ";
+            choices += describe(choice);
+        }
         if (!found) {
-            std::string choices;
-            for (const Json::Value& choice : node.enumValues) {
-                choices += (choices.empty() ? "" : ", ") + describe(choice);
-            }
-            report(v, "enum", describe(v) + " is not one of " + (choices.empty() ? "no values" : choices));
+            fail(v, "enum", " is not one of ", choices.empty() ? std::string_view("no values") : choices);
         }
     }
-    if (isNumber(v)) {
+    switch (type) {
+    case Json::intValue:
+    case Json::uintValue:
+    case Json::realValue:
         number(node, v);
-    } else if (const std::optional<std::string_view> s = stringOf(v)) {
-        const std::uint64_t length = codePoints(*s);
-        if (length < node.minLength) {
-            report(v, "minLength", describe(v) + " is shorter than " + std::to_string(node.minLength) + " characters");
+        break;
+    case Json::stringValue:
+        if (node.counts[Node::minLength] != 0 || node.counts[Node::maxLength] != unlimited) {
+            // A code point takes 1 to 4 bytes: count them only where the byte
+            // count leaves the verdict open.
+            const std::string_view text = *stringOf(v);
+            const std::uint64_t bytes = text.size();
+            const bool open = bytes > node.counts[Node::maxLength] || bytes / 4 < node.counts[Node::minLength];
+            lengths(node, v, open ? codePoints(text) : bytes, Node::minLength, " characters");
         }
-        if (length > node.maxLength) {
-            report(v, "maxLength", describe(v) + " is longer than " + std::to_string(node.maxLength) + " characters");
-        }
-    } else if (v.isArray()) {
+        break;
+    case Json::arrayValue:
         array(node, v);
-    } else if (v.isObject()) {
-        members(node, v.begin(), v.end(), v);
+        break;
+    case Json::objectValue:
+        members(node, v.begin(), v.end(), v, nullptr);
+        break;
+    default:
+        break;
+    }
+}
+
+void Checker::lengths(const Node& node, const Json::Value& v, std::uint64_t length, int slot, const char* unit)
+{
+    if (length < node.counts[slot]) {
+        fail(v, countKeyword(slot), " is shorter than ", std::to_string(node.counts[slot]), unit);
+    }
+    if (length > node.counts[slot + 1]) {
+        fail(v, countKeyword(slot + 1), " is longer than ", std::to_string(node.counts[slot + 1]), unit);
     }
 }
 
 void Checker::number(const Node& node, const Json::Value& v)
 {
-    // Each bound fails on the side of it that its sign says, and on it
-    // when exclusive.
-    const auto limit = [&](const Json::Value& bound, int side, bool exclusive, const char* keyword, const char* what) {
-        if (!bound.isNull()) {
-            const int c = compareNumbers(v, bound) * side;
-            if (c > 0 || (exclusive && c == 0)) {
-                report(v, keyword, describe(v) + what + describe(bound));
-            }
+    static const char* const says[] = {" is below the minimum ", " is above the maximum ",
+                                       " is not above the exclusive minimum ", " is not below the exclusive maximum "};
+    for (int slot = Node::minimum; slot <= Node::exclusiveMaximum; ++slot) {
+        // A minimum fails below it, a maximum above it, an exclusive one on it too.
+        const Json::Value& bound = node.bounds[slot];
+        const int side = bound.isNull() ? 0 : compareNumbers(v, bound) * (slot % 2 == 0 ? -1 : 1);
+        if (side > 0 || (side == 0 && !bound.isNull() && slot >= Node::exclusiveMinimum)) {
+            fail(v, boundKeyword(slot), says[slot], describe(bound));
         }
-    };
-    limit(node.minimum, -1, false, "minimum", " is below the minimum ");
-    limit(node.maximum, 1, false, "maximum", " is above the maximum ");
-    limit(node.exclusiveMinimum, -1, true, "exclusiveMinimum", " is not above the exclusive minimum ");
-    limit(node.exclusiveMaximum, 1, true, "exclusiveMaximum", " is not below the exclusive maximum ");
-    if (!node.multipleOf.isNull() && !isMultiple(v, node.multipleOf)) {
-        report(v, "multipleOf", describe(v) + " is not a multiple of " + describe(node.multipleOf));
+    }
+    const Json::Value& divisor = node.bounds[Node::multipleOf];
+    if (!divisor.isNull() && !isMultiple(v, divisor)) {
+        fail(v, "multipleOf", " is not a multiple of ", describe(divisor));
     }
 }
 
 void Checker::array(const Node& node, const Json::Value& v)
 {
-    const std::uint64_t count = v.size();
-    if (count < node.minItems) {
-        report(v, "minItems", "has " + std::to_string(count) + " items, fewer than " + std::to_string(node.minItems));
-    }
-    if (count > node.maxItems) {
-        report(v, "maxItems", "has " + std::to_string(count) + " items, more than " + std::to_string(node.maxItems));
-    }
-    if (node.uniqueItems && count > 1) {
-        std::vector<Json::ArrayIndex> order(v.size());
-        for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
-            order[i] = i;
-        }
-        std::stable_sort(order.begin(), order.end(),
-                         [&](Json::ArrayIndex a, Json::ArrayIndex b) { return compareJSON(v[a], v[b]) < 0; });
-        for (std::size_t i = 1; i < order.size(); ++i) {
-            if (compareJSON(v[order[i - 1]], v[order[i]]) == 0) {
+    lengths(node, v, v.size(), Node::minItems, " items");
+    // Pairwise: parameter arrays are short, and this needs no ordering of
+    // JSON values beyond equality.
+    for (Json::ArrayIndex i = 0; node.flags[Node::uniqueItems] && i < v.size(); ++i) {
+        for (Json::ArrayIndex j = i + 1; j < v.size(); ++j) {
+            if (compareJSON(v[i], v[j]) == 0) {
                 report(v, "uniqueItems",
-                       "items " + std::to_string(order[i - 1]) + " and " + std::to_string(order[i]) + " are equal");
+                       joined({"items ", std::to_string(i), " and ", std::to_string(j), " are equal"}));
+                i = v.size();
                 break;
             }
         }
     }
-    if (node.items) {
-        for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
-            path.push_back(Step{std::string_view(), i, true});
-            value(*node.items, v[i]);
-            path.pop_back();
-        }
+    for (Json::ArrayIndex i = 0; node.items && i < v.size(); ++i) {
+        const Step step{std::string_view(), i, true, last};
+        last = &step;
+        value(*node.items, v[i]);
+        last = step.parent;
     }
 }
 
-template <typename Iterator>
-void Checker::members(const Node& node, Iterator first, Iterator last, const Json::Value& at)
+void Checker::members(const Node& node, Json::Value::const_iterator first, Json::Value::const_iterator end,
+                      const Json::Value& at, const CParameters* parameters)
 {
-    // Members, properties and required names all come in the same order:
-    // one walk through the three.
+    // Members and properties come in the same order: one walk through both.
     auto property = node.names.begin();
-    auto required = node.required.begin();
-    const auto missingBefore = [&](std::string_view name, bool all) {
-        for (; required != node.required.end() && (all || *required < name); ++required) {
-            report(at, "required",
-                   path.empty() ? "required but absent" : "lacks the required member \"" + *required + "\"", false,
-                   *required, true);
-        }
-        if (required != node.required.end() && *required == name) {
-            ++required;
-        }
-    };
-    for (; first != last; ++first) {
+    for (; first != end; ++first) {
         const std::string_view name = memberName(first);
-        missingBefore(name, false);
-        while (property != node.names.end() && *property < name) {
+        int order = -1;
+        while (property != node.names.end() && (order = property->compare(name)) < 0) {
             ++property;
         }
         const Node* schema = node.additional.get();
-        const bool declared = property != node.names.end() && *property == name;
+        const bool declared = property != node.names.end() && order == 0;
         if (declared) {
             schema = &node.properties[static_cast<std::size_t>(property - node.names.begin())];
         }
         if (schema == nullptr) {
             continue;
         }
-        path.push_back(Step{name, 0, false});
+        const Step step{name, 0, false, last};
+        last = &step;
         if (schema->never && !declared) {
             report(*first, "additionalProperties", "not allowed", true);
         } else {
             value(*schema, *first);
         }
-        path.pop_back();
+        last = step.parent;
     }
-    missingBefore(std::string_view(), true);
+    for (const std::string& name : node.required) {
+        if (parameters != nullptr ? !parameters->exists(name) : cparameters::findMember(at, name) == nullptr) {
+            report(at, "required",
+                   last == nullptr ? "required but absent" : joined({"lacks the required member \"", name, "\""}),
+                   false, name, true);
+        }
+    }
 }
 
 // jsoncpp reports a failed malloc as its own exception; the library's
@@ -822,7 +929,8 @@ std::vector<Violation> CParameterSchema::check(const CParameters& parameters) co
         std::vector<Violation> out;
         Checker checker(out, nullptr);
         const Tree& root = m_root->root;
-        if (root.never || root.hasEnum || root.hasConst || (root.types != 0 && !(root.types & objectType))) {
+        if (root.never || root.has[Tree::enumValues] || root.has[Tree::constValue] ||
+            (root.types != 0 && !(root.types & objectType))) {
             // Keywords about the whole object: check a copy of it.
             Json::Value whole(Json::objectValue);
             for (auto it = parameters.begin(); it != parameters.end(); ++it) {
@@ -831,7 +939,7 @@ std::vector<Violation> CParameterSchema::check(const CParameters& parameters) co
             }
             checker.value(root, whole);
         } else {
-            checker.members(root, parameters.begin(), parameters.end(), Json::Value::nullSingleton());
+            checker.members(root, parameters.begin(), parameters.end(), Json::Value::nullSingleton(), &parameters);
         }
         return out;
     });
@@ -850,16 +958,7 @@ std::vector<Violation> CParameterSchema::checkParam(const std::string& name, con
 {
     return allocating([&] {
         std::vector<Violation> out;
-        Checker checker(out, nullptr);
-        const Tree& root = m_root->root;
-        checker.path.push_back(Step{name, 0, false});
-        const Tree* const declared = root.property(name);
-        if (root.never || (declared == nullptr && root.additional && root.additional->never)) {
-            checker.value(root.never ? root : *root.additional, value);
-            out.back().keyword = root.never ? "false" : "additionalProperties";
-        } else if (const Tree* const schema = declared != nullptr ? declared : root.additional.get()) {
-            checker.value(*schema, value);
-        }
+        Checker(out, nullptr).param(m_root->root, name, value);
         return out;
     });
 }
@@ -892,7 +991,7 @@ bool CParameterSchema::checkJSONFile(const std::string& path, std::vector<Violat
 bool CParameterSchema::readOnly(const std::string& name) const
 {
     const Tree* const node = m_root->root.property(name);
-    return node != nullptr && node->readOnly;
+    return node != nullptr && node->flags[Tree::readOnly];
 }
 
 CParameters CParameterSchema::defaults() const
@@ -901,8 +1000,8 @@ CParameters CParameterSchema::defaults() const
         CParameters result;
         const Tree& root = m_root->root;
         for (std::size_t i = 0; i < root.names.size(); ++i) {
-            if (root.properties[i].hasDefault) {
-                result.setParam(root.names[i], root.properties[i].defaultValue);
+            if (root.properties[i].has[Tree::defaultValue]) {
+                result.setParam(root.names[i], root.properties[i].values[Tree::defaultValue]);
             }
         }
         return result;
@@ -912,14 +1011,16 @@ CParameters CParameterSchema::defaults() const
 namespace {
 
 // Checks every entry of incoming as a write; merges it in when all conform.
-bool mergeChecked(const CParameterSchema& schema, CParameters& parameters, const CParameters& incoming,
+bool mergeChecked(const Tree& root, CParameters& parameters, const CParameters& incoming,
                   std::vector<Violation>& violations)
 {
     violations.clear();
-    for (auto it = incoming.begin(); it != incoming.end(); ++it) {
-        std::vector<Violation> found = schema.checkParam(std::string(memberName(it)), *it);
-        violations.insert(violations.end(), found.begin(), found.end());
-    }
+    allocating([&] {
+        Checker checker(violations, nullptr);
+        for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+            checker.param(root, memberName(it), *it);
+        }
+    });
     if (!violations.empty()) {
         return false;
     }
@@ -954,7 +1055,7 @@ bool CParameterSchema::deSerialise(CParameters& parameters, const std::string& t
     violations.clear();
     CParameters incoming;
     return incoming.deSerialise(text, nameValueSeparator, entrySeparator, error) &&
-           mergeChecked(*this, parameters, incoming, violations);
+           mergeChecked(m_root->root, parameters, incoming, violations);
 }
 
 bool CParameterSchema::deSerialiseAsJSON(CParameters& parameters, const std::string& text, TextError& error,
@@ -962,7 +1063,7 @@ bool CParameterSchema::deSerialiseAsJSON(CParameters& parameters, const std::str
 {
     violations.clear();
     CParameters incoming;
-    return incoming.deSerialiseAsJSON(text, error) && mergeChecked(*this, parameters, incoming, violations);
+    return incoming.deSerialiseAsJSON(text, error) && mergeChecked(m_root->root, parameters, incoming, violations);
 }
 
 bool CParameterSchema::loadJSONFile(CParameters& parameters, const std::string& path, TextError& error,
@@ -970,11 +1071,11 @@ bool CParameterSchema::loadJSONFile(CParameters& parameters, const std::string& 
 {
     violations.clear();
     CParameters incoming;
-    return incoming.loadJSONFile(path, error) && mergeChecked(*this, parameters, incoming, violations);
+    return incoming.loadJSONFile(path, error) && mergeChecked(m_root->root, parameters, incoming, violations);
 }
 
 bool CParameterSchema::append(CParameters& parameters, const CParameters& other,
                               std::vector<Violation>& violations) const
 {
-    return mergeChecked(*this, parameters, other, violations);
+    return mergeChecked(m_root->root, parameters, other, violations);
 }

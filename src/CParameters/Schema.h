@@ -81,8 +81,9 @@ public:
     /// (regular files only, the same system-error reasons).
     bool loadFile(const std::string& path, CParameters::TextError& error);
 
-    /// Every violation of the container, in the order of its names (then
-    /// depth first); empty when it conforms.
+    /// Every violation of the container, depth first in the order of its
+    /// names, each object's missing "required" members after its own;
+    /// empty when it conforms.
     std::vector<Violation> check(const CParameters& parameters) const;
 
     /// Every violation of \p instance, any JSON value, against the root

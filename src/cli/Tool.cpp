@@ -1,20 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The frame every command of cparameters shares: messages, and the one load
-// path and load-change-save. Changes hold an exclusive lock on FILE.lock for
-// their load-change-save, so that concurrent changes never lose one
-// another's updates. Readers take no lock: a save replaces FILE by rename,
-// so they always read one whole version.
+// path and load-change-save. Changes hold the library's lock on FILE.lock
+// (CParameterFileLock) for their load-change-save, so that concurrent changes
+// never lose one another's updates. Readers take no lock: a save replaces
+// FILE by rename, so they always read one whole version.
 #include "Tool.h"
+#include "FileLock.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <iostream>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -68,72 +65,25 @@ int flushOutput()
 
 namespace {
 
-// The path that \p path leads to through symbolic links, the last of which
-// may point to a file that does not exist yet.
-std::string followLinks(std::string path)
+// Loads FILE, or its last good version when FILE is damaged, into \p view,
+// and warns of what was amiss. A missing FILE without a last good version
+// is empty where \p missingIsEmpty.
+int loadInto(View& view, const std::string& file, bool missingIsEmpty)
 {
-    for (int hops = 0; hops < 40; ++hops) {
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
-            break; // not a link
-        }
-        const std::string::size_type slash = path.rfind('/');
-        path = target[0] == '/' || slash == std::string::npos
-                   ? std::string(target, static_cast<std::size_t>(length))
-                   : path.substr(0, slash + 1) + std::string(target, static_cast<std::size_t>(length));
+    CParameterFile::Report report;
+    const bool served = CParameterFile::load(file, view.file, report);
+    if (report.serving == CParameterFile::servesFile ||
+        (missingIsEmpty && report.fileError.systemError == ENOENT && report.lastGoodError.systemError == ENOENT)) {
+        return done;
     }
-    return path;
+    const int status = loadFault(file, report.fileError);
+    if (!served) {
+        view.unreadable = true;
+        return status;
+    }
+    say("cparameters: warning: " + file + ": the last good version serves: " + report.lastGood);
+    return done;
 }
-
-// An exclusive lock on FILE.lock, beside the file that FILE leads to through
-// symbolic links, held until the object dies. The lock file stays, so that
-// every process locks the same inode; should it be removed or replaced
-// meanwhile, the process that finds its path naming another inode than the
-// one it locked starts over.
-class Lock {
-public:
-    ~Lock()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-
-    int acquire(const std::string& file)
-    {
-        const std::string path = followLinks(file) + ".lock";
-        for (;;) {
-            // Read-only: flock needs no more, and a lock file another user
-            // made stays usable to all who may read it.
-            m_fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-            if (m_fd < 0) {
-                return systemFault(path, "open");
-            }
-            int result;
-            while ((result = ::flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            if (result != 0) {
-                return systemFault(path, "flock");
-            }
-            struct stat locked, named;
-            if (::fstat(m_fd, &locked) != 0) {
-                return systemFault(path, "fstat");
-            }
-            if (::stat(path.c_str(), &named) == 0) {
-                if (named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
-                    return done;
-                }
-            } else if (errno != ENOENT) {
-                return systemFault(path, "stat");
-            }
-            ::close(m_fd);
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
 
 } // namespace
 
@@ -174,6 +124,31 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
     return true;
 }
 
+int readStandardInput(std::string& text)
+{
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(STDIN_FILENO, buffer, sizeof buffer)) != 0;) {
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (errno != EINTR) {
+            return systemFault("standard input", "read");
+        }
+    }
+    return done;
+}
+
+int loadSchema(const Options& options, View& view)
+{
+    if (!options.schema.empty() && !view.declared) {
+        CParameters::TextError error;
+        if (!view.schema.loadFile(options.schema, error)) {
+            return loadFault(options.schema, error);
+        }
+        view.declared = true;
+    }
+    return done;
+}
+
 namespace {
 
 // Each violation as "FILE:LINE:COLUMN: reason" where it has a place in a
@@ -189,37 +164,33 @@ int reportViolations(const std::vector<CParameterLayers::Violation>& found)
     return found.empty() ? done : rejected;
 }
 
+bool same(const CParameterLayers::Violation& a, const CParameterLayers::Violation& b)
+{
+    return a.origin == b.origin && a.violation.pointer == b.violation.pointer &&
+           a.violation.keyword == b.violation.keyword && a.violation.reason == b.violation.reason;
+}
+
 // load() but for the report of violations, which changeFile() makes of a
 // change's own only.
 int read(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
 {
-    CParameters::TextError error;
-    if (!options.schema.empty() && !view.declared) {
-        if (!view.schema.loadFile(options.schema, error)) {
-            return loadFault(options.schema, error);
-        }
-        view.declared = true;
+    if (const int status = loadSchema(options, view)) {
+        return status;
     }
     view.layers = CParameterLayers(file);
     if (view.declared) {
         view.layers.setSchema(view.schema);
     }
+    CParameters::TextError error;
     for (const Defaults& defaults : options.defaults) {
         if (!view.layers.loadLayer(defaults.path, error, only) &&
             !(defaults.optional && error.systemError == ENOENT)) {
             return loadFault(defaults.path, error);
         }
     }
-    if (!view.layers.loadDevice(file, error, only) && !(missingIsEmpty && error.systemError == ENOENT)) {
-        return loadFault(file, error);
-    }
-    return done;
-}
-
-bool same(const CParameterLayers::Violation& a, const CParameterLayers::Violation& b)
-{
-    return a.origin == b.origin && a.violation.pointer == b.violation.pointer &&
-           a.violation.keyword == b.violation.keyword && a.violation.reason == b.violation.reason;
+    // A FILE that does not load whole (missing, damaged) is FILE's frame's
+    // matter: its last good version may serve.
+    return view.layers.loadDevice(file, error, only) ? int(done) : loadInto(view, file, missingIsEmpty);
 }
 
 } // namespace
@@ -256,37 +227,53 @@ View& keptView()
 
 int changeFile(const Options& options, const std::string& file, const Change& change)
 {
-    Lock lock;
-    View view;
-    int status = lock.acquire(file);
-    if (status == done) {
-        status = read(options, file, true, view, nullptr);
-    }
-    if (status != done) {
-        return status;
-    }
-    // A change that would make the layers break SCHEMA in a new way is
-    // refused whole; one that leaves an old violation, or mends it, is not.
-    const std::vector<CParameterLayers::Violation> before = view.layers.check();
-    bool changed = false;
-    status = change(view, changed);
-    if (changed && view.declared) {
-        std::vector<CParameterLayers::Violation> added;
-        for (const CParameterLayers::Violation& violation : view.layers.check()) {
-            if (std::none_of(before.begin(), before.end(), [&](const auto& old) { return same(old, violation); })) {
-                added.push_back(violation);
-            }
-        }
-        if (reportViolations(added) != done) {
-            return rejected;
-        }
-    }
+    CParameterFileLock lock;
     CParameters::TextError error;
-    if (changed && !view.layers.device().saveJSONFile(file, error)) {
+    if (!lock.acquire(file, error)) {
         say("cparameters: " + file + ": " + error.reason);
         return systemFailure;
     }
-    return status;
+    // A change that saves nothing leaves no lock file behind either, where it
+    // made one; one that saved leaves it for the next change.
+    bool saved = false;
+    try {
+        View view;
+        int status = read(options, file, true, view, nullptr);
+        bool changed = false;
+        // Whatever the command, a change that would make the layers break
+        // SCHEMA in a new way (a removed required member, a patched value)
+        // saves nothing; one that leaves an old violation, or mends it, does.
+        const std::vector<CParameterLayers::Violation> before = view.layers.check();
+        if (status == done) {
+            status = change(view, changed);
+        }
+        if (changed && view.declared) {
+            std::vector<CParameterLayers::Violation> added;
+            for (const CParameterLayers::Violation& found : view.layers.check()) {
+                if (std::none_of(before.begin(), before.end(), [&](const auto& old) { return same(old, found); })) {
+                    added.push_back(found);
+                }
+            }
+            if (reportViolations(added) != done) {
+                status = rejected;
+                changed = false;
+            }
+        }
+        if (changed) {
+            saved = view.file.saveJSONFile(file, error);
+            if (!saved) {
+                say("cparameters: " + file + ": " + error.reason);
+                status = systemFailure;
+            }
+        }
+        if (!saved) {
+            lock.discard();
+        }
+        return status;
+    } catch (...) {
+        lock.discard();
+        throw;
+    }
 }
 
 } // namespace cli

@@ -2,10 +2,6 @@
 // cparameters import [--delimited NAMESEP ENTRYSEP] FILE
 #include "Tool.h"
 
-#include <cerrno>
-
-#include <unistd.h>
-
 namespace cli {
 
 int importFile(const Args& args, const Options& options)
@@ -16,13 +12,8 @@ int importFile(const Args& args, const Options& options)
     // Read and checked before the lock is taken, so that a slow writer to
     // the pipe does not hold up other changes.
     std::string text;
-    char buffer[65536];
-    for (ssize_t got; (got = ::read(STDIN_FILENO, buffer, sizeof buffer)) != 0;) {
-        if (got > 0) {
-            text.append(buffer, static_cast<std::size_t>(got));
-        } else if (errno != EINTR) {
-            return systemFault("standard input", "read");
-        }
+    if (const int status = readStandardInput(text)) {
+        return status;
     }
     CParameters incoming;
     CParameters::TextError error;

@@ -4,23 +4,31 @@
 // its own; Tool.cpp holds the frame they share.
 #include "Tool.h"
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <new>
 #include <sstream>
 
 #include <getopt.h>
+#include <unistd.h>
 
 namespace cli {
 
-extern const char usageText[] = R"(usage: cparameters get FILE NAME [DEFAULT]
+extern const char usageText[] = R"(usage: cparameters get [--pointer] FILE NAME [DEFAULT]
        cparameters set [--json] FILE NAME VALUE [NAME VALUE]...
-       cparameters remove FILE NAME...
+       cparameters set --pointer [--json] [--parents] FILE POINTER VALUE...
+       cparameters remove [--pointer] FILE NAME...
        cparameters reset FILE NAME... | reset --all FILE
        cparameters list [--origin] FILE
        cparameters changes FILE
        cparameters check FILE...
        cparameters export [--delimited NAMESEP ENTRYSEP] FILE
        cparameters import [--delimited NAMESEP ENTRYSEP] FILE
+       cparameters patch [--json-patch] [--if-newer NAME=N] [--print] FILE
+       cparameters repair FILE
        cparameters --help | --version
 
 FILE holds one JSON object, as CParameters::saveJSONFile writes it.
@@ -37,22 +45,31 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
   export   print FILE as one JSON line (--delimited: NAME NAMESEP VALUE,
            entries joined by ENTRYSEP)
   import   merge standard input, in the same form, into FILE in one save
+  patch    apply the JSON merge patch (--json-patch: the JSON Patch) on
+           standard input to FILE in one save, all or nothing; --if-newer:
+           only where NAME is absent or below N, NAME then set to N;
+           --print: print FILE as it is afterwards, as one JSON line
+  repair   restore FILE.last-good when FILE is damaged (kept as FILE.damaged-*)
+--pointer: NAME is a JSON Pointer, "/net/mtu" member mtu of parameter net;
+set --pointer stores at POINTERs of existing objects and arrays ("-"
+appends), or --parents makes the missing objects on the way; all in one save.
 get, list, changes and export read a missing FILE as empty. set, remove,
-reset and import hold an exclusive lock on FILE.lock while they change FILE.
+reset, import and patch hold an exclusive lock on FILE.lock while they
+change FILE. Each save keeps the version it replaces as FILE.last-good,
+which serves, with a warning, when FILE is damaged.
 Every command takes --defaults DFILE (repeatable: read-only layers under
 FILE, each higher than the one before) and --defaults-optional DFILE (one
 that may be missing); without them CPARAMETERS_DEFAULTS lists DFILEs
 separated by ':', a leading '?' marking one that may be missing. Reads see
 the layers merged, FILE highest; changes write FILE alone.
-get, list and export read a missing FILE as empty. set, remove and import
-hold an exclusive lock on FILE.lock while they change FILE.
---schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: check
-also reports each value that violates it, set and import refuse such values
-and changes of read-only ones, and the
-schema's defaults are the lowest layer.
+--schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: its
+defaults are the lowest layer; every command reports each value of a layer
+that violates it, and a required name no layer holds; a change that would
+add a violation, or change a read-only value, saves nothing.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
-3 system error (FILE or a stream could not be read, written or locked).
+3 system error (FILE or a stream could not be read, written or locked);
+4 patch --if-newer not newer: nothing changed.
 )";
 
 } // namespace cli
@@ -65,8 +82,8 @@ const struct {
     const char* name;
     int (*run)(const Args&, const Options&);
 } commands[] = {{"get", get},     {"set", set},           {"remove", remove},    {"list", list},
-                {"check", check}, {"export", exportFile}, {"import", importFile}, {"reset", reset},
-                {"changes", changes}};
+                {"check", check}, {"export", exportFile}, {"import", importFile}, {"patch", patch}, {"repair", repair},
+                {"reset", reset},   {"changes", changes}};
 
 // The defaults files of CPARAMETERS_DEFAULTS: paths separated by ':', a
 // leading '?' marking one that may be missing, empty ones skipped. A path
@@ -85,14 +102,20 @@ void defaultsFromEnvironment(Options& options)
 }
 
 // Parses the options at the front of argv (getopt_long stops at the first
-// operand); returns the index of that operand, or -1 after a bad option. The
-// messages are our own, the same on every C library.
-int parseOptions(int argc, char** argv, Options& options)
+// operand, and after a "--", which it notes in \p ended); returns the index
+// of that operand, or -1 after a bad option. The messages are our own, the
+// same on every C library.
+int parseOptions(int argc, char** argv, Options& options, bool& ended)
 {
     static const option table[] = {{"help", no_argument, nullptr, 'h'},
                                    {"version", no_argument, nullptr, 'V'},
                                    {"json", no_argument, nullptr, 'j'},
                                    {"delimited", required_argument, nullptr, 'd'},
+                                   {"pointer", no_argument, nullptr, 'p'},
+                                   {"parents", no_argument, nullptr, 'P'},
+                                   {"json-patch", no_argument, nullptr, 'J'},
+                                   {"print", no_argument, nullptr, 'r'},
+                                   {"if-newer", required_argument, nullptr, 'n'},
                                    {"schema", required_argument, nullptr, 's'},
                                    {"defaults", required_argument, nullptr, 'D'},
                                    {"defaults-optional", required_argument, nullptr, 'O'},
@@ -101,7 +124,8 @@ int parseOptions(int argc, char** argv, Options& options)
                                    {nullptr, 0, nullptr, 0}};
     optind = 0; // starts the scan afresh, on glibc and musl alike
     opterr = 0;
-    for (int c; (c = ::getopt_long(argc, argv, "+:", table, nullptr)) != -1;) {
+    int before = 1;
+    for (int c; (before = std::max(optind, 1)), (c = ::getopt_long(argc, argv, "+:h", table, nullptr)) != -1;) {
         switch (c) {
         case 'h':
             options.help = true;
@@ -125,6 +149,25 @@ int parseOptions(int argc, char** argv, Options& options)
             options.nameSeparator = optarg;
             options.entrySeparator = argv[optind++];
             break;
+        case 'p':
+            options.pointer = true;
+            break;
+        case 'P':
+            options.parents = true;
+            break;
+        case 'J':
+            options.jsonPatch = true;
+            break;
+        case 'r':
+            options.print = true;
+            break;
+        case 'n':
+            if (*optarg == '\0') {
+                say("cparameters: --if-newer takes NAME=N");
+                return -1;
+            }
+            options.ifNewer = optarg;
+            break;
         case 'D':
         case 'O':
             options.defaults.push_back({optarg, c == 'O'});
@@ -139,6 +182,7 @@ int parseOptions(int argc, char** argv, Options& options)
         case ':':
             say(std::string("cparameters: ") + (optopt == 'd'   ? "--delimited takes NAMESEP ENTRYSEP"
                                                 : optopt == 's' ? "--schema takes SCHEMA"
+                                                : optopt == 'n' ? "--if-newer takes NAME=N"
                                                 : optopt == 'D' ? "--defaults takes DFILE"
                                                                 : "--defaults-optional takes DFILE"));
             return -1;
@@ -147,19 +191,22 @@ int parseOptions(int argc, char** argv, Options& options)
             return -1;
         }
     }
+    ended = ended || (optind == before + 1 && std::strcmp(argv[before], "--") == 0);
     return optind;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The tool proper; main() adds what no command may end by.
+int run(int argc, char** argv)
 {
     Options options;
-    // The options before the command, then those after it.
-    int first = parseOptions(argc, argv, options);
+    // The options before the command, then those after it. The first "--"
+    // ends them wherever it stands: before the command, before the operands
+    // or among them; any later one is an operand.
+    bool ended = false;
+    int first = parseOptions(argc, argv, options, ended);
     int rest = -1;
     if (first >= 0 && first < argc) {
-        rest = parseOptions(argc - first, argv + first, options);
+        rest = ended ? 1 : parseOptions(argc - first, argv + first, options, ended);
     }
     if (first < 0 || (first < argc && rest < 0)) {
         std::cerr << usageText;
@@ -184,7 +231,13 @@ int main(int argc, char** argv)
         options.schema = named != nullptr ? named : "";
     }
     const std::string command = argv[first];
-    const std::vector<std::string> args(argv + first + rest, argv + argc);
+    std::vector<std::string> args(argv + first + rest, argv + argc);
+    if (!ended) {
+        const auto dashes = std::find(args.begin(), args.end(), "--");
+        if (dashes != args.end()) {
+            args.erase(dashes);
+        }
+    }
     if (!args.empty() && args[0].empty()) {
         return usage("FILE is empty");
     }
@@ -207,10 +260,41 @@ int main(int argc, char** argv)
                               options.nameSeparator == options.entrySeparator)) {
         return usage("NAMESEP and ENTRYSEP must be two different, non-empty texts");
     }
+    if (options.pointer && command != "get" && command != "set" && command != "remove") {
+        return usage("--pointer is an option of get, set and remove only");
+    }
+    if (options.parents && !(options.pointer && command == "set")) {
+        return usage("--parents is an option of set --pointer only");
+    }
+    if ((options.jsonPatch || options.print || !options.ifNewer.empty()) && command != "patch") {
+        return usage("--json-patch, --if-newer and --print are options of patch only");
+    }
     for (const auto& entry : commands) {
         if (command == entry.name) {
             return entry.run(args, options);
         }
     }
     return usage("unknown command '" + command + "'");
+}
+
+} // namespace
+
+// Never ends by a signal or an exception: writes to a closed pipe and past a
+// file size limit fail as calls (SIGPIPE and SIGXFSZ ignored), and running
+// out of memory is a system error like any other, said without allocating.
+// A change that runs out of memory has saved nothing.
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        static const char message[] = "cparameters: out of memory\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
+        return systemFailure;
+    } catch (const std::exception& e) {
+        say(std::string("cparameters: ") + e.what());
+        return systemFailure;
+    }
 }

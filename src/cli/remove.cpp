@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// cparameters remove FILE NAME...
+// cparameters remove [--pointer] FILE NAME...
 #include "Tool.h"
 
 #include <algorithm>
@@ -10,6 +10,9 @@ int remove(const Args& args, const Options& options)
 {
     if (args.size() < 2) {
         return usage("remove takes FILE NAME...");
+    }
+    if (options.pointer) {
+        return changeAtPointers(args, options, nullptr);
     }
     return changeFile(options, args[0], [&](View& view, bool& changed) {
         int status = done;

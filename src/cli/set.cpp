@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // cparameters set [--json] FILE NAME VALUE [NAME VALUE]...
+// cparameters set --pointer [--json] [--parents] FILE POINTER VALUE...
 #include "Tool.h"
 
 namespace cli {
@@ -10,6 +11,7 @@ int set(const Args& args, const Options& options)
         return usage("set takes FILE NAME VALUE [NAME VALUE]...");
     }
     CParameters values;
+    std::vector<Json::Value> atPointers;
     for (std::size_t i = 1; i < args.size(); i += 2) {
         Json::Value value(args[i + 1]);
         CParameters::TextError error;
@@ -17,7 +19,14 @@ int set(const Args& args, const Options& options)
             say("cparameters: value of " + args[i] + ": " + error.message());
             return rejected;
         }
-        values.setParam(args[i], value);
+        if (options.pointer) {
+            atPointers.push_back(value);
+        } else {
+            values.setParam(args[i], value);
+        }
+    }
+    if (options.pointer) {
+        return changeAtPointers(args, options, &atPointers);
     }
     return changeFile(options, args[0],
                       [&](View& view, bool& changed) { return mergeChecked(args[0], view, values, changed); });

@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: MIT
 # bash cases.sh CASEFILE PROGRAM [EMULATOR...]: runs the tool as each case of
 # CASEFILE (tests/cases/cli.txt, which says its fields) says, and reports a
-# case that fails, or a line that is no case, at CASEFILE:LINE: [section].
+# case that fails, or a line that is no case, at CASEFILE:LINE: [section]. A
+# file of fewer than CPARAMETERS_MINIMUM_CASES cases (default 1) fails too:
+# an emptied or cut file must not pass.
 cases=$1
 exec 3<"$cases" || exit 1
 casesdir=$(cd "$(dirname "$cases")" && pwd) # <cases> in a field
@@ -75,9 +77,13 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     for name in "${!files[@]}"; do
         check "the file ${name#@}" "${files[$name]}" "${name#@}"
     done
-    left=$(ls -A | grep -vxE "f|f\.lock$(printf '|%s' "${!files[@]}" | sed 's/@//g')")
+    # A lock file, and the last good version, stay only beside a file that a
+    # change saved; the section's files stay.
+    left=$(ls -A | grep -vxE "f$([ "${fields[6]}" = "${fields[0]}" ] || echo '|f\.lock|f\.last-good')$(printf '|%s' "${!files[@]}" | sed 's/@//g')")
     [ -z "$left" ] || fail "$where left behind: $left"
     cd .. && count=$((count + 1))
 done
 echo "$count cases"
-exit $((failures != 0))
+minimum=${CPARAMETERS_MINIMUM_CASES:-1}
+[ "$count" -ge "$minimum" ] || fail "$cases: $count cases, fewer than the $minimum it holds at least"
+finish

@@ -2,8 +2,7 @@
 # Shared by the tool's test scripts, which CTest runs as
 #   bash SCRIPT [CASEFILE] PROGRAM [EMULATOR...]
 # so that a cross build runs the tool under its emulator. Each script works in
-# a fresh folder of its own, removed at the end, and ends with
-# `exit $((failures != 0))`.
+# a fresh folder of its own, removed at the end, and ends with `finish`.
 set -u
 program=$1
 shift
@@ -16,4 +15,16 @@ failures=0
 fail() {
     echo "$*" >&2
     failures=$((failures + 1))
+}
+
+# skip REASON: a check this run cannot make. The script then ends as skipped
+# (exit status 77, which CTest reports as a skip), unless a check failed.
+skipped=""
+skip() {
+    skipped+="skipped: $*"$'\n'
+}
+
+finish() {
+    printf %s "$skipped"
+    exit $((failures != 0 ? 1 : ${#skipped} != 0 ? 77 : 0))
 }

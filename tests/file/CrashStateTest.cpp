@@ -49,17 +49,19 @@ namespace {
 
 using Names = std::map<std::string, std::size_t>; // name -> inode
 
-// Makes a directory change: creating (the inode in offset), renaming or
-// unlinking a name.
+// Makes a directory change: creating (the inode in offset), renaming,
+// linking or unlinking a name.
 void change(Names& names, const Operation& operation)
 {
     if (operation.kind == Operation::create) {
         names[operation.name] = operation.offset;
     } else if (names.count(operation.name)) {
-        if (operation.kind == Operation::rename) {
+        if (operation.kind == Operation::rename || operation.kind == Operation::link) {
             names[operation.to] = names[operation.name];
         }
-        names.erase(operation.name);
+        if (operation.kind != Operation::link) {
+            names.erase(operation.name);
+        }
     }
 }
 
@@ -187,6 +189,39 @@ Verdict check(const std::string& what, const Recorded& recorded)
     return verdict;
 }
 
+// The recorded log without the operations of a kind.
+Recorded withoutKind(Recorded recorded, Operation::Kind kind)
+{
+    auto& log = recorded.log;
+    log.erase(std::remove_if(log.begin(), log.end(), [&](const Operation& o) { return o.kind == kind; }), log.end());
+    return recorded;
+}
+
+// Every state of a save over params.json, whose last good version holds
+// an older one: each file holds one of its two versions, whole, at least
+// one of them loads, and after a save that said true the file is the new
+// version and the last good one the old. Counts the states that break it.
+int generationFaults(const std::string& what, const Recorded& recorded)
+{
+    const char* const lastGood = "params.json.last-good";
+    const std::string older = version(10, "older").serialiseAsJSON(), old = version(20, "old").serialiseAsJSON(),
+                      newer = newVersion.serialiseAsJSON();
+    int faults = 0, states = 0;
+    for (std::size_t count = 0; count <= recorded.log.size(); ++count) {
+        for (const Files& state : crashStates(recorded.before, recorded.log, count)) {
+            const Scratch scratch(state);
+            const std::string file = loaded(scratch.path(target)), good = loaded(scratch.path(lastGood));
+            const bool done = recorded.saved && count == recorded.log.size();
+            faults += (file != old && file != newer) || (good != older && good != old) ||
+                      (done && (file != newer || good != old));
+            ++states;
+        }
+    }
+    std::cout << what << ": " << recorded.log.size() << " operations, " << states << " states, " << faults
+              << " faulty\n";
+    return faults;
+}
+
 Recorded without(Recorded recorded, bool directory)
 {
     auto& log = recorded.log;
@@ -222,6 +257,39 @@ SUITE(PowerCuts)
             }
         }
         CHECK_EQUAL(3, inPieces); // each save went on after its short write
+    }
+
+    // The last good version too is its old or its new version, whole, and
+    // one of the two loads; the checker finds a save that leaves it behind.
+    TEST(EverySaveKeepsTheVersionItReplaces)
+    {
+        const Files before = {{target, oldText}, {"params.json.last-good", version(10, "older").serialiseAsJSON()}};
+        const Recorded save = record(before);
+        CHECK(save.saved && generationFaults("save keeping the last good version", save) == 0);
+        CHECK(generationFaults("save without the link", withoutKind(save, Operation::link)) > 0);
+    }
+
+    // A damaged file is never lost to the save that replaces it: in every
+    // state where the file is the new version, the damaged one is there as
+    // evidence; the last good version is not touched.
+    TEST(ASaveOverADamagedFileKeepsItAsEvidence)
+    {
+        const std::string damaged = "{\"p0\":\"old-0\",", older = version(10, "older").serialiseAsJSON();
+        const Recorded save = record({{target, damaged}, {"params.json.last-good", older}});
+        int faults = 0;
+        for (std::size_t count = 0; count <= save.log.size(); ++count) {
+            for (const Files& state : crashStates(save.before, save.log, count)) {
+                const bool kept = std::any_of(state.begin(), state.end(), [&](const Files::value_type& file) {
+                    return file.first.compare(0, 20, "params.json.damaged-") == 0 && file.second == damaged;
+                });
+                const Scratch scratch(state);
+                const std::string file = state.count(target) ? state.at(target) : "";
+                faults += loaded(scratch.path("params.json.last-good")) != older ||
+                          (file != damaged && (loaded(scratch.path(target)) != newVersion.serialiseAsJSON() || !kept));
+            }
+        }
+        CHECK(save.saved);
+        CHECK_EQUAL(0, faults);
     }
 
     // The checker is not vacuous: the same save without its fsync of the

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <numeric>
 #include <set>
 #include <thread>
 #include <vector>
@@ -176,13 +175,15 @@ SUITE(SystemCallFaults)
                 }
             }
         }
-        // Each of these failing must have been reported at least once: a
-        // save or load that ignored one would not be.
-        CHECK_EQUAL(
-            "close, dup, fchmod, flock, fstat, fsync, fsync of the directory, getrandom, lstat, open, read, "
-            "rename, stat, write, ",
-            std::accumulate(reported.begin(), reported.end(), std::string(),
-                            [](const std::string& calls, const std::string& call) { return calls + call + ", "; }));
+        // A failure of each call that makes, writes, syncs or places the
+        // file, or reads it, must have been reported at least once: a save or
+        // load that ignored one would not be. Which other calls they make
+        // (dup, fchmod, ...) is theirs to choose.
+        std::string ignored;
+        for (const std::string call : {"open", "write", "fsync", "rename", "fsync of the directory", "read"}) {
+            ignored += reported.count(call) ? "" : call + ", ";
+        }
+        CHECK_EQUAL("", ignored);
     }
 }
 

@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #ifndef __THROW
@@ -97,6 +98,10 @@ WRAP(ssize_t, getrandom, "getrandom", "getrandom", (void* buffer, size_t size, u
 WRAP(int, dup, "dup", "dup", (int fd), (fd), __THROW, )
 WRAP(int, fchmod, "fchmod", "fchmod", (int fd, mode_t mode), (fd, mode), __THROW, )
 WRAP(int, flock, "flock", "flock", (int fd, int operation), (fd, operation), __THROW, )
+WRAP(int, fsetxattr, "fsetxattr", "fsetxattr", (int fd, const char* name, const void* value, size_t size, int flags),
+     (fd, name, value, size, flags), __THROW, )
+WRAP(ssize_t, fgetxattr, "fgetxattr", "fgetxattr", (int fd, const char* name, void* value, size_t size),
+     (fd, name, value, size), __THROW, )
 WRAP(int, fstat, "fstat", STAT_NAME("fstat"), (int fd, struct stat* status), (fd, status), __THROW, )
 WRAP(int, fstatat, "stat", STAT_NAME("fstatat"), (int directory, const char* path, struct stat* status, int flags),
      (directory, path, status, flags), __THROW, )
@@ -107,6 +112,18 @@ WRAP(int, renameat, "rename", "renameat", (int from, const char* oldName, int to
      (from, oldName, to, newName), __THROW, (record({Operation::rename, oldName, newName, "", 0})))
 WRAP(int, unlinkat, "unlink", "unlinkat", (int directory, const char* path, int flags), (directory, path, flags),
      __THROW, (record({Operation::unlink, path, "", "", 0})))
+
+// Recorded, never failed: the save's link keeps a version beside the file,
+// and its failures are those of the calls around it.
+int linkat(int from, const char* oldName, int to, const char* newName, int flags) __THROW
+{
+    REAL(linkat);
+    const int result = real_linkat(from, oldName, to, newName, flags);
+    if (result == 0) {
+        record({Operation::link, oldName, newName, "", 0});
+    }
+    return result;
+}
 
 DIR* fdopendir(int fd)
 {

@@ -19,9 +19,9 @@ namespace syscalls {
 // A file-system operation of a save. Names are relative to the directory the
 // save works in; an empty name is that directory itself.
 struct Operation {
-    enum Kind { create, truncate, write, fsync, rename, unlink } kind;
+    enum Kind { create, truncate, write, fsync, rename, unlink, link } kind;
     std::string name;
-    std::string to, data; // rename: the new name; write: the bytes, at offset
+    std::string to, data; // rename and link: the new name; write: the bytes, at offset
     std::size_t offset;
 };
 

@@ -81,8 +81,7 @@ elseif(MODE STREQUAL "pkgconfig")
   endif()
   run(pkg-config ${static_flag} --cflags --libs cparameters)
   separate_arguments(flags UNIX_COMMAND "${CXX_FLAGS} ${LINK_FLAGS} ${output}")
-  run(${CXX} ${sysroot_flag} "${SOURCE_DIR}/consumer.cpp" "${SOURCE_DIR}/legacy_include.cpp" ${flags}
-      -o "${WORK_DIR}/consumer")
+  run(${CXX} ${sysroot_flag} "${SOURCE_DIR}/consumer.cpp" ${flags} -o "${WORK_DIR}/consumer")
 else()
   # A user's project in WORK_DIR that takes the library in from source, on a
   # simulated machine without the test framework, checked so:
@@ -148,4 +147,3 @@ if(READELF AND KIND)
   endif()
 endif()
 run(${EMULATOR} "${WORK_DIR}/consumer")
-message(STATUS "consumer printed: ${output}")
