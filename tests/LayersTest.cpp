@@ -5,6 +5,8 @@
 #include <UnitTest++/UnitTest++.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -110,5 +112,39 @@ SUITE(Layers)
         CHECK(!layers.loadDevice("/nonexistent/device.json", error));
         CHECK(layers.layers().empty());
         CHECK_EQUAL(0u, layers.merged().size());
+    }
+
+    // Each file checked where it is read, at its place, whether read whole
+    // or for one name; the merged view's required names across layers.
+    TEST(TheSchemaChecksEachLayerAndTheMergedView)
+    {
+        CParameterSchema schema;
+        CParameters::TextError error;
+        CHECK(schema.load(R"({"required":["a","b"],"properties":{"a":{"type":"integer","default":1},)"
+                          R"("b":{"type":"integer"},"c":{"maximum":5}}})",
+                          error));
+        const char* const path = "LayersTest.defaults.json"; // in the build tree
+        std::ofstream(path) << "{\"b\":2,\n \"c\":9}\n";
+        for (const bool one : {false, true}) {
+            CParameterLayers layers("FILE");
+            layers.setSchema(schema);
+            const std::string name = "a";
+            CHECK(layers.loadLayer(path, error, one ? &name : nullptr));
+            std::string found;
+            for (const CParameterLayers::Violation& v : layers.check()) {
+                found += v.origin + ":" + std::to_string(v.violation.line) + ":" + std::to_string(v.violation.column) +
+                         ": " + v.violation.reason + ";";
+            }
+            CHECK_EQUAL(std::string(path) + ":2:6: c: 9 is above the maximum 5;", found);
+            CHECK_EQUAL(1, layers.getParamAsInt("a", -1));
+            CHECK_EQUAL("schema", layers.origin("a"));
+            if (!one) { // with no layer that holds b, the merged view lacks it
+                CParameterLayers bare("FILE");
+                bare.setSchema(schema);
+                CHECK_EQUAL(1u, bare.check().size());
+                CHECK_EQUAL("FILE", bare.check().front().origin);
+            }
+        }
+        std::remove(path);
     }
 }
