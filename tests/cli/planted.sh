@@ -8,13 +8,14 @@
 chmod 755 "$work"
 
 # refused EXPECTED COMMAND...: the command ends with status 3 at once, its
-# message ends in EXPECTED, and the folder holds what it held before.
+# message ends in what the pattern EXPECTED matches, and the folder holds
+# what it held before.
 refused() {
     local expected=$1 before said
     shift
     before=$(ls -A)
     said=$(timeout 20 "$@" 2>&1; echo "exit status $?")
-    [[ $said == *"$expected"$'\nexit status 3' ]] || fail "$*: $said"
+    [[ $said == *$expected$'\nexit status 3' ]] || fail "$*: $said"
     [ "$(ls -A)" = "$before" ] || fail "$*: left $(ls -A)"
 }
 
@@ -40,7 +41,8 @@ exec 7<>fifo && wait "$writer"; exec 7<&- && rm -f opened fifo
 
 # A loop stops before any lock file is made (folders: in cli.txt).
 ln -s loop loop
-refused "loop: open: Too many levels of symbolic links" "${tool[@]}" set loop a 1
+# (ELOOP's text is the C library's own.)
+refused "loop: open: *" "${tool[@]}" set loop a 1
 rm loop
 
 # Names up to NAME_MAX are saved and locked: 255 bytes and 240 (the lock

@@ -100,7 +100,7 @@ export ZIG_GLOBAL_CACHE_DIR=$out/zig-cache ZIG_LOCAL_CACHE_DIR=$out/zig-cache
 language=cc
 case $0 in *++) language=c++ ;; esac
 
-links=yes pie=yes arguments=()
+links=yes pie=yes target=arm-linux-musleabihf arguments=()
 for argument in "$@"; do
     case $argument in
     # zig puts its own sysroot before every -L folder; gcc searches the
@@ -111,6 +111,16 @@ for argument in "$@"; do
         ;;
     -c | -S | -E | -M | -MM) links=no ;;
     -shared | -r | -static | -no-pie | -nopie) pie=no ;;
+    # zig's driver drops -mthumb and -marm: the instruction set is the
+    # target's first word.
+    -mthumb)
+        target=thumb-linux-musleabihf
+        continue
+        ;;
+    -marm)
+        target=arm-linux-musleabihf
+        continue
+        ;;
     # zig reads a version script only as a separate linker argument; CMake
     # passes one for clang as -Xlinker --version-script=<file>.
     -Wl,*--version-script=*) argument=${argument/--version-script=/--version-script,} ;;
@@ -122,7 +132,7 @@ for argument in "$@"; do
     arguments+=("$argument")
 done
 
-flags=(-target arm-linux-musleabihf -mcpu=@CPU@)
+flags=(-target $target -mcpu=@CPU@)
 if [ $language = c++ ]; then
     # libc++ configured as the shared runtime was built. Its headers must
     # come before the C library's, which zig adds as system folders; they
