@@ -19,7 +19,7 @@ export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 base_packages=(g++ make cmake pkg-config libjsoncpp-dev libunittest++-dev abigail-tools valgrind nlohmann-json3-dev locales
     groff-base mosquitto mosquitto-clients python3-jsonschema)
 fuzz_packages=(clang libclang-rt-14-dev)
-bench_packages=(libbenchmark-dev nlohmann-json3-dev valgrind jq)
+bench_packages=(libbenchmark-dev nlohmann-json3-dev valgrind jq hyperfine)
 armhf_packages=(crossbuild-essential-armhf qemu-user mmdebstrap cmake pkg-config abigail-tools)
 musl_packages=(cmake make pkg-config qemu-user mmdebstrap dpkg-dev xz-utils binutils-arm-linux-gnueabihf abigail-tools)
 deb_packages=(mmdebstrap lintian util-linux arch-test)

@@ -22,3 +22,5 @@ GLIBC_TUNABLES=$malloc valgrind --tool=callgrind --instr-atstart=no --combine-du
 GLIBC_TUNABLES=$malloc "$program" "$build/callgrind.out"
 # The command-line tool against jq, process start included.
 "$(dirname "$0")/cli-vs-jq.sh" "$build/src/cli/cparameters"
+# The same with a schema and a defaults file under FILE.
+"$(dirname "$0")/layers-vs-jq.sh" "$build/src/cli/cparameters"

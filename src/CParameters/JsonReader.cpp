@@ -98,9 +98,10 @@ bool toDouble(std::string_view number, double& result)
 
 class Reader {
 public:
-    Reader(std::string_view text, int maxDepth, Rejection& rejection, bool offsets = false)
+    Reader(std::string_view text, int maxDepth, Rejection& rejection, bool offsets = false,
+           const RootFilter* filter = nullptr)
         : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_maxDepth(maxDepth),
-          m_rejection(rejection), m_offsets(offsets)
+          m_rejection(rejection), m_offsets(offsets), m_filter(filter)
     {
     }
 
@@ -240,14 +241,26 @@ private:
             if (!consume(':')) {
                 return unexpected("expected ':'");
             }
-            Json::Value& member = *object.demand(name.data(), name.data() + name.size());
-            if (object.size() != members) {
-                return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
+            Json::Value* member = &m_dropped;
+            const bool filtered = depth == 1 && m_filter != nullptr;
+            if (filtered) {
+                if (members > 1 && !(std::string_view(m_previous) < name)) {
+                    return false; // out of order: see readJSON()
+                }
+                m_previous.assign(name.data(), name.size());
+                if (name == m_filter->keep) {
+                    member = object.demand(name.data(), name.data() + name.size());
+                }
+            } else {
+                member = object.demand(name.data(), name.data() + name.size());
+                if (object.size() != members) {
+                    return fail(nameAt, "duplicate name \"" + std::string(name) + "\"");
+                }
             }
             if (m_offsets) {
-                member.setOffsetLimit(nameAt - m_begin);
+                member->setOffsetLimit(nameAt - m_begin);
             }
-            if (!readValue(member, depth)) {
+            if (!readValue(*member, depth) || (filtered && m_filter->each && !m_filter->each(m_previous, *member))) {
                 return false;
             }
             skipSpace();
@@ -486,13 +499,19 @@ private:
     Rejection& m_rejection;
     const bool m_offsets;
     std::string m_scratch;
+    // With a filter: it, the last root name read, and where the values of
+    // the other root members go.
+    const RootFilter* const m_filter;
+    std::string m_previous;
+    Json::Value m_dropped;
 };
 
 } // namespace
 
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets)
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets,
+              const RootFilter* filter)
 {
-    return Reader(text, maxDepth, rejection, offsets).readDocument(root, true);
+    return Reader(text, maxDepth, rejection, offsets, filter).readDocument(root, true);
 }
 
 bool readJSONValue(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection)

@@ -9,6 +9,7 @@
 #include "CParameters.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,19 @@ struct Rejection {
 // jsoncpp's report of a failed malloc. With offsets, each value's offset
 // start is where it begins in text, and a member's offset limit where its
 // name begins (where checks report what they find).
-bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets = false);
+// With a filter, root keeps only the member filter->keep, the others read,
+// checked and dropped; as dropped names cannot be looked up, they must come
+// in strictly ascending byte order, as saves write them (so none repeats),
+// and the reading stops with false at one that does not, or where
+// filter->each, given each root member as it is read, says false
+// (rejection then unspecified: a reading without a filter tells whether
+// and where the text is bad).
+struct RootFilter {
+    std::string_view keep;
+    std::function<bool(std::string_view name, const Json::Value& value)> each; // may be empty
+};
+bool readJSON(std::string_view text, int maxDepth, Json::Value& root, Rejection& rejection, bool offsets = false,
+              const RootFilter* filter = nullptr);
 
 // The whole regular file at path, read as loadJSONFile() reads it; false
 // with the failing call in error otherwise.

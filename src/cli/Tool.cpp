@@ -78,6 +78,7 @@ int loadInto(View& view, const std::string& file, bool missingIsEmpty)
     }
     const int status = loadFault(file, report.fileError);
     if (!served) {
+        view.unreadable = true;
         return status;
     }
     say("cparameters: warning: " + file + ": the last good version serves: " + report.lastGood);
@@ -148,40 +149,74 @@ int loadSchema(const Options& options, View& view)
     return done;
 }
 
-int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view)
+namespace {
+
+// Each violation as "FILE:LINE:COLUMN: reason" where it has a place in a
+// file, else as "cparameters: FILE: reason"; rejected when there is any.
+int reportViolations(const std::vector<CParameterLayers::Violation>& found)
 {
-    if (!view.schemaOnDemand) {
-        if (const int status = loadSchema(options, view)) {
-            return status;
+    for (const CParameterLayers::Violation& one : found) {
+        const CParameterSchema::Violation& violation = one.violation;
+        say(violation.line == 0 ? "cparameters: " + one.origin + ": " + violation.reason
+                                : one.origin + ':' + std::to_string(violation.line) + ':' +
+                                      std::to_string(violation.column) + ": " + violation.reason);
+    }
+    return found.empty() ? done : rejected;
+}
+
+bool same(const CParameterLayers::Violation& a, const CParameterLayers::Violation& b)
+{
+    return a.origin == b.origin && a.violation.pointer == b.violation.pointer &&
+           a.violation.keyword == b.violation.keyword && a.violation.reason == b.violation.reason;
+}
+
+// load() but for the report of violations, which changeFile() makes of a
+// change's own only.
+int read(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
+{
+    if (const int status = loadSchema(options, view)) {
+        return status;
+    }
+    view.layers = CParameterLayers(file);
+    if (view.declared) {
+        view.layers.setSchema(view.schema);
+    }
+    CParameters::TextError error;
+    for (const Defaults& defaults : options.defaults) {
+        if (!view.layers.loadLayer(defaults.path, error, only) &&
+            !(defaults.optional && error.systemError == ENOENT)) {
+            return loadFault(defaults.path, error);
         }
     }
-    return loadInto(view, file, missingIsEmpty);
+    // A FILE that does not load whole (missing, damaged) is FILE's frame's
+    // matter: its last good version may serve.
+    return view.layers.loadDevice(file, error, only) ? int(done) : loadInto(view, file, missingIsEmpty);
+}
+
+} // namespace
+
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
+{
+    const int status = read(options, file, missingIsEmpty, view, only);
+    return status != done ? status : reportViolations(view.layers.check());
 }
 
 int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed)
 {
-    if (view.declared) {
-        int status = done;
-        for (auto it = incoming.begin(); it != incoming.end(); ++it) {
-            const std::string name = CParameters::getKey(it);
-            if (view.schema.readOnly(name) && !(view.file.exists(name) && view.file.getParam(name) == *it)) {
-                say("cparameters: " + file + ": " + name + ": read-only");
-                status = rejected;
-            }
-        }
-        std::vector<CParameterSchema::Violation> violations;
-        if (status == done && !view.schema.append(view.file, incoming, violations)) {
-            for (const CParameterSchema::Violation& violation : violations) {
-                say("cparameters: " + file + ": " + violation.reason);
-            }
+    int status = done;
+    for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+        const std::string name = CParameters::getKey(it);
+        if (view.declared && view.schema.readOnly(name) &&
+            !(view.layers.exists(name) && view.layers.getParam(name) == *it)) {
+            say("cparameters: " + file + ": " + name + ": read-only");
             status = rejected;
         }
-        changed = status == done;
-        return status;
     }
-    view.file.append(incoming);
-    changed = true;
-    return done;
+    if (status == done) {
+        view.layers.append(incoming);
+        changed = true;
+    }
+    return status;
 }
 
 View& keptView()
@@ -203,26 +238,25 @@ int changeFile(const Options& options, const std::string& file, const Change& ch
     bool saved = false;
     try {
         View view;
-        int status = load(options, file, true, view);
+        int status = read(options, file, true, view, nullptr);
         bool changed = false;
-        std::vector<CParameterSchema::Violation> before;
-        if (status == done && view.declared) {
-            before = view.schema.check(view.file);
-        }
+        // Whatever the command, a change that would make the layers break
+        // SCHEMA in a new way (a removed required member, a patched value)
+        // saves nothing; one that leaves an old violation, or mends it, does.
+        const std::vector<CParameterLayers::Violation> before = view.layers.check();
         if (status == done) {
             status = change(view, changed);
         }
         if (changed && view.declared) {
-            // Whatever the command, a change that adds a violation of SCHEMA
-            // (a removed required member, a patched value) saves nothing.
-            for (const CParameterSchema::Violation& found : view.schema.check(view.file)) {
-                if (std::none_of(before.begin(), before.end(), [&](const CParameterSchema::Violation& old) {
-                        return old.pointer == found.pointer && old.reason == found.reason;
-                    })) {
-                    say("cparameters: " + file + ": " + found.reason);
-                    status = rejected;
-                    changed = false;
+            std::vector<CParameterLayers::Violation> added;
+            for (const CParameterLayers::Violation& found : view.layers.check()) {
+                if (std::none_of(before.begin(), before.end(), [&](const auto& old) { return same(old, found); })) {
+                    added.push_back(found);
                 }
+            }
+            if (reportViolations(added) != done) {
+                status = rejected;
+                changed = false;
             }
         }
         if (changed) {

@@ -8,7 +8,7 @@
 
 #include "CParameterFile.h"
 #include "CParameters.h"
-#include "Schema.h"
+#include "Layers.h"
 
 #include <functional>
 #include <string>
@@ -19,6 +19,12 @@ namespace cli {
 // The exit statuses, as --help and the manual page state them.
 enum Status { done = 0, rejected = 1, usageError = 2, systemFailure = 3, stale = 4 };
 
+// A defaults file, and whether it may be missing.
+struct Defaults {
+    std::string path;
+    bool optional;
+};
+
 struct Options {
     bool help = false;
     bool version = false;
@@ -26,6 +32,12 @@ struct Options {
     bool delimited = false;
     std::string nameSeparator;
     std::string entrySeparator;
+    bool all = false;    // reset --all
+    bool origin = false; // list --origin
+    // The read-only layers under FILE, lowest first: --defaults and
+    // --defaults-optional in their order, else CPARAMETERS_DEFAULTS.
+    std::vector<Defaults> defaults;
+    bool defaultsGiven = false;
     bool pointer = false;   // get, set, remove: JSON Pointers, not names
     bool parents = false;   // set --pointer: missing objects on the way made
     bool jsonPatch = false; // patch: RFC 6902, not RFC 7396
@@ -61,20 +73,25 @@ bool readJSONValue(const std::string& text, Json::Value& value, CParameters::Tex
 // What a command works on. Built only by load() and changeFile(), so that
 // every command sees FILE the same way.
 struct View {
-    CParameters file;        // FILE's own entries: what a change saves
-    CParameterSchema schema; // SCHEMA's declarations, when declared
+    // The defaults files under FILE's own entries, the device layer: what
+    // reads see merged, and the only layer a change touches and saves.
+    CParameterLayers layers;
+    CParameters& file = layers.device(); // the device layer, changed in place
+    CParameterSchema schema;             // SCHEMA's declarations, when declared
     bool declared = false;
-    bool schemaOnDemand = false; // load() leaves SCHEMA to loadSchema()
+    bool unreadable = false; // neither FILE nor its last good version loads
 };
 
-// Loads FILE into \p view, and SCHEMA where one is named; a missing FILE is
-// empty where \p missingIsEmpty. A damaged FILE is reported, and its last
-// good version serves, with a warning; when neither loads, the fault of FILE
-// is the status.
-int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view);
+// Loads SCHEMA where one is named, the defaults files, then FILE, into
+// \p view, and reports how they break SCHEMA (status rejected); a missing
+// FILE is empty where \p missingIsEmpty. With \p only, each file is read and
+// checked whole but only that entry kept (a view for get, never saved). A
+// damaged FILE is reported, and its last good version serves, with a
+// warning; when neither loads, the fault of FILE is the status.
+int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view,
+         const std::string* only = nullptr);
 
-// Reads SCHEMA, where one is named, into \p view, once: load() calls it
-// unless the view asks for SCHEMA on demand.
+// Reads SCHEMA, where one is named, into \p view, once; load() calls it.
 int loadSchema(const Options& options, View& view);
 
 // The view of a command that only reads. It lives until the process ends,
@@ -102,6 +119,8 @@ int list(const Args& args, const Options& options);
 int check(const Args& args, const Options& options);
 int exportFile(const Args& args, const Options& options);
 int importFile(const Args& args, const Options& options);
+int reset(const Args& args, const Options& options);
+int changes(const Args& args, const Options& options);
 int repair(const Args& args, const Options& options);
 int patch(const Args& args, const Options& options);
 // set --pointer (with the VALUEs read) and remove --pointer (values null):

@@ -24,16 +24,10 @@ int check(const Args& args, const Options& options)
         CParameters parameters;
         CParameterFile::Report report;
         if (CParameterFile::load(file, parameters, report) && report.serving == CParameterFile::servesFile) {
-            std::vector<CParameterSchema::Violation> violations;
-            CParameters::TextError error;
-            if (view.declared && view.schema.checkJSONFile(file, violations, error)) {
-                // Read again, now keeping where each value stands in the text.
-                for (const CParameterSchema::Violation& violation : violations) {
-                    say(file + ':' + std::to_string(violation.line) + ':' + std::to_string(violation.column) +
-                        ": " + violation.reason);
-                    status = std::max(status, static_cast<int>(rejected));
-                }
-            }
+            // The layers over it, each checked: load() reports how they
+            // break SCHEMA, at their places.
+            View layered;
+            status = std::max(status, load(options, file, false, layered));
             continue;
         }
         status = std::max(status, loadFault(file, report.fileError));

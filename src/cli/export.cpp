@@ -15,7 +15,7 @@ int exportFile(const Args& args, const Options& options)
     if (const int status = load(options, args[0], true, view)) {
         return status;
     }
-    const CParameters& store = view.file;
+    const CParameters store = view.layers.merged();
     if (!options.delimited) {
         std::cout << store.serialiseAsJSON() << '\n';
     } else if (store.begin() != store.end()) {

@@ -18,28 +18,21 @@ int get(const Args& args, const Options& options)
         return usage(args[1] + ": " + error.reason);
     }
     View& view = keptView();
-    // SCHEMA only for a default: a schema can be larger than FILE, and a
-    // present name needs none.
-    view.schemaOnDemand = true;
     // A damaged FILE without a last good version that loads leaves DEFAULT
-    // to serve, as the defaults serve a program.
-    if (const int status = load(options, args[0], true, view)) {
-        if (status != rejected) {
+    // to serve, as the defaults serve a program. Only NAME is kept of each
+    // file: the others are read and checked, and dropped as they are read,
+    // which costs a third of keeping them.
+    if (const int status = load(options, args[0], true, view, options.pointer ? nullptr : &args[1])) {
+        if (status != rejected || !view.unreadable) {
             return status;
         }
         say("cparameters: warning: " + args[0] + ": no version of it loads; DEFAULT serves");
     }
-    // exists() and getParam() look the name up in logarithmic time, where
-    // find() walks the entries to give an iterator.
     Json::Value found;
-    if (options.pointer ? CParameterPatch::find(view.file, args[1], found) : view.file.exists(args[1])) {
-        std::cout << valueText(options.pointer ? found : view.file.getParam(args[1])) << '\n';
+    if (options.pointer ? CParameterPatch::find(view.layers.merged(), args[1], found) : view.layers.exists(args[1])) {
+        std::cout << valueText(options.pointer ? found : view.layers.getParam(args[1])) << '\n';
     } else if (args.size() == 3) {
         std::cout << args[2] << '\n';
-    } else if (const int status = loadSchema(options, view)) {
-        return status;
-    } else if (view.declared && view.schema.defaults().exists(args[1])) {
-        std::cout << valueText(view.schema.defaults().getParam(args[1])) << '\n';
     } else {
         return rejected;
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <sstream>
 
 #include <getopt.h>
 #include <unistd.h>
@@ -20,7 +21,9 @@ extern const char usageText[] = R"(usage: cparameters get [--pointer] FILE NAME 
        cparameters set [--json] FILE NAME VALUE [NAME VALUE]...
        cparameters set --pointer [--json] [--parents] FILE POINTER VALUE...
        cparameters remove [--pointer] FILE NAME...
-       cparameters list FILE
+       cparameters reset FILE NAME... | reset --all FILE
+       cparameters list [--origin] FILE
+       cparameters changes FILE
        cparameters check FILE...
        cparameters export [--delimited NAMESEP ENTRYSEP] FILE
        cparameters import [--delimited NAMESEP ENTRYSEP] FILE
@@ -33,7 +36,11 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
            DEFAULT when NAME is absent
   set      store the VALUEs as strings (--json: as JSON values) in one save
   remove   remove the NAMEs in one save
-  list     print one "name = value" line per entry
+  reset    remove the NAMEs (--all: every entry) from FILE in one save, so
+           that they read their defaults again
+  list     print one "name = value" line per entry (--origin: then a tab
+           and where the value comes from)
+  changes  list what FILE changes against the defaults
   check    report each bad FILE as FILE:LINE:COLUMN: reason
   export   print FILE as one JSON line (--delimited: NAME NAMESEP VALUE,
            entries joined by ENTRYSEP)
@@ -46,13 +53,19 @@ FILE holds one JSON object, as CParameters::saveJSONFile writes it.
 --pointer: NAME is a JSON Pointer, "/net/mtu" member mtu of parameter net;
 set --pointer stores at POINTERs of existing objects and arrays ("-"
 appends), or --parents makes the missing objects on the way; all in one save.
-get, list and export read a missing FILE as empty. set, remove, import and
-patch hold an exclusive lock on FILE.lock while they change FILE. Each save
-keeps the version it replaces as FILE.last-good, which serves, with a
-warning, when FILE is damaged.
---schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: check
-also reports each value that violates it, set and import refuse such values
-and changes of read-only ones, get prints the default of an absent NAME.
+get, list, changes and export read a missing FILE as empty. set, remove,
+reset, import and patch hold an exclusive lock on FILE.lock while they
+change FILE. Each save keeps the version it replaces as FILE.last-good,
+which serves, with a warning, when FILE is damaged.
+Every command takes --defaults DFILE (repeatable: read-only layers under
+FILE, each higher than the one before) and --defaults-optional DFILE (one
+that may be missing); without them CPARAMETERS_DEFAULTS lists DFILEs
+separated by ':', a leading '?' marking one that may be missing. Reads see
+the layers merged, FILE highest; changes write FILE alone.
+--schema SCHEMA (or $CPARAMETERS_SCHEMA) names a JSON Schema of FILE: its
+defaults are the lowest layer; every command reports each value of a layer
+that violates it, and a required name no layer holds; a change that would
+add a violation, or change a read-only value, saves nothing.
 
 Exit status: 0 done; 1 absent name or rejected text; 2 usage error;
 3 system error (FILE or a stream could not be read, written or locked);
@@ -69,7 +82,24 @@ const struct {
     const char* name;
     int (*run)(const Args&, const Options&);
 } commands[] = {{"get", get},     {"set", set},           {"remove", remove},    {"list", list},
-                {"check", check}, {"export", exportFile}, {"import", importFile}, {"patch", patch}, {"repair", repair}};
+                {"check", check}, {"export", exportFile}, {"import", importFile}, {"patch", patch}, {"repair", repair},
+                {"reset", reset},   {"changes", changes}};
+
+// The defaults files of CPARAMETERS_DEFAULTS: paths separated by ':', a
+// leading '?' marking one that may be missing, empty ones skipped. A path
+// that holds ':' or begins with '?' is given with --defaults instead.
+void defaultsFromEnvironment(Options& options)
+{
+    const char* const list = std::getenv("CPARAMETERS_DEFAULTS");
+    std::istringstream paths(list != nullptr ? list : "");
+    for (std::string path; std::getline(paths, path, ':');) {
+        if (path == "?" || path.empty()) {
+            continue;
+        }
+        const bool optional = path[0] == '?';
+        options.defaults.push_back({path.substr(optional), optional});
+    }
+}
 
 // Parses the options at the front of argv (getopt_long stops at the first
 // operand, and after a "--", which it notes in \p ended); returns the index
@@ -87,6 +117,10 @@ int parseOptions(int argc, char** argv, Options& options, bool& ended)
                                    {"print", no_argument, nullptr, 'r'},
                                    {"if-newer", required_argument, nullptr, 'n'},
                                    {"schema", required_argument, nullptr, 's'},
+                                   {"defaults", required_argument, nullptr, 'D'},
+                                   {"defaults-optional", required_argument, nullptr, 'O'},
+                                   {"all", no_argument, nullptr, 'a'},
+                                   {"origin", no_argument, nullptr, 'o'},
                                    {nullptr, 0, nullptr, 0}};
     optind = 0; // starts the scan afresh, on glibc and musl alike
     opterr = 0;
@@ -134,13 +168,23 @@ int parseOptions(int argc, char** argv, Options& options, bool& ended)
             }
             options.ifNewer = optarg;
             break;
+        case 'D':
+        case 'O':
+            options.defaults.push_back({optarg, c == 'O'});
+            options.defaultsGiven = true;
+            break;
+        case 'a':
+            options.all = true;
+            break;
+        case 'o':
+            options.origin = true;
+            break;
         case ':':
-            if (optopt == 's') {
-                say("cparameters: --schema takes SCHEMA");
-                return -1;
-            }
-            say(optopt == 'n' ? "cparameters: --if-newer takes NAME=N"
-                              : "cparameters: --delimited takes NAMESEP ENTRYSEP");
+            say(std::string("cparameters: ") + (optopt == 'd'   ? "--delimited takes NAMESEP ENTRYSEP"
+                                                : optopt == 's' ? "--schema takes SCHEMA"
+                                                : optopt == 'n' ? "--if-newer takes NAME=N"
+                                                : optopt == 'D' ? "--defaults takes DFILE"
+                                                                : "--defaults-optional takes DFILE"));
             return -1;
         default:
             say(std::string("cparameters: unknown option '") + argv[optind - 1] + "'");
@@ -196,6 +240,15 @@ int run(int argc, char** argv)
     }
     if (!args.empty() && args[0].empty()) {
         return usage("FILE is empty");
+    }
+    if (!options.defaultsGiven) {
+        defaultsFromEnvironment(options);
+    }
+    if (options.all && command != "reset") {
+        return usage("--all is an option of reset only");
+    }
+    if (options.origin && command != "list") {
+        return usage("--origin is an option of list only");
     }
     if (options.json && command != "set") {
         return usage("--json is an option of set only");

@@ -17,7 +17,7 @@ int remove(const Args& args, const Options& options)
     return changeFile(options, args[0], [&](View& view, bool& changed) {
         int status = done;
         for (std::size_t i = 1; i < args.size(); ++i) {
-            if (view.file.removeParam(args[i])) {
+            if (view.layers.reset(args[i])) {
                 changed = true;
             } else if (std::find(args.begin() + 1, args.begin() + i, args[i]) == args.begin() + i) {
                 say("cparameters: " + args[0] + ": no " + args[i]);

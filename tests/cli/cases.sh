@@ -34,21 +34,28 @@ $(printf %s "${want%.}" | diff - "$3" 2>&1)"
 }
 
 line=0 count=0 section="" described=""
+declare -A files # the files of "@NAME<TAB>CONTENT" lines, for the section's cases
 while IFS= read -r -u 3 row || [ -n "$row" ]; do
     line=$((line + 1))
     if [[ $row == \#* ]]; then
-        [ -n "$described" ] && section=${row#\#}
+        [ -n "$described" ] && section=${row#\#} && files=()
         [[ $row == *. ]] && described=yes
         continue
     fi
     described=yes
     [ -z "$row" ] && continue
+    if [[ $row == @* ]]; then
+        files[${row%%$'\t'*}]=${row#*$'\t'} && continue
+    fi
     mapfile -t fields <<<"${row//$'\t'/$'\n'}"
     where="$cases:$line: [${section# }] cparameters ${fields[1]-}:"
     [ "${#fields[@]}" = 7 ] || { fail "$where malformed case: ${#fields[@]} fields, not 7" && continue; }
     [[ ${row//%[[:xdigit:]][[:xdigit:]]/} != *%* ]] || { fail "$where malformed case: bad %HH" && continue; }
     rm -rf run && mkdir run && cd run || exit 1
     [ "${fields[0]}" = - ] || decode "${fields[0]}" >f
+    for name in "${!files[@]}"; do
+        decode "${files[$name]}" >"${name#@}"
+    done
     args=()
     for arg in ${fields[1]}; do
         [ "$arg" = "''" ] && arg=""
@@ -56,8 +63,7 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
         arg=${arg//<cases>/$casesdir}
         args+=("${arg%.}")
     done
-    # Leading NAME=VALUE arguments are the tool's environment.
-    environment=()
+    environment=() # leading NAME=VALUE arguments: the run's environment
     while [[ ${args[0]-} =~ ^[A-Z_]+= ]]; do
         environment+=("${args[0]}") && args=("${args[@]:1}")
     done
@@ -68,9 +74,12 @@ while IFS= read -r -u 3 row || [ -n "$row" ]; do
     check "standard error" "${fields[5]}" ../stderr
     [ "${fields[6]}" = = ] && fields[6]=${fields[0]}
     check "the file f" "${fields[6]}" f
+    for name in "${!files[@]}"; do
+        check "the file ${name#@}" "${files[$name]}" "${name#@}"
+    done
     # A lock file, and the last good version, stay only beside a file that a
-    # change saved.
-    left=$(ls -A | grep -vxE "f$([ "${fields[6]}" = "${fields[0]}" ] || echo '|f\.lock|f\.last-good')")
+    # change saved; the section's files stay.
+    left=$(ls -A | grep -vxE "f$([ "${fields[6]}" = "${fields[0]}" ] || echo '|f\.lock|f\.last-good')$(printf '|%s' "${!files[@]}" | sed 's/@//g')")
     [ -z "$left" ] || fail "$where left behind: $left"
     cd .. && count=$((count + 1))
 done
