@@ -595,7 +595,7 @@ enum class Change { set, remove, merge, patch };
 // Works a change out on a draft and puts it into the container when it
 // succeeded; the record holds its reason or is cleared. One function for
 // every change, so that the code that makes it all or nothing is there once.
-bool change(CParameters& parameters, CParameters::TextError& error, Change kind, const std::string& pointer,
+bool change(CParameters& parameters, CParameters::TextError& error, Change kind, std::string_view pointer,
             const Json::Value& value, bool createParents)
 {
     std::string reason;
@@ -692,7 +692,7 @@ bool CParameterPatch::remove(CParameters& parameters, const std::string& pointer
 
 bool CParameterPatch::mergePatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error)
 {
-    return change(parameters, error, Change::merge, std::string(), patch, false);
+    return change(parameters, error, Change::merge, std::string_view(), patch, false);
 }
 
 bool CParameterPatch::mergePatchText(CParameters& parameters, const std::string& text,
@@ -704,7 +704,7 @@ bool CParameterPatch::mergePatchText(CParameters& parameters, const std::string&
 
 bool CParameterPatch::jsonPatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error)
 {
-    return change(parameters, error, Change::patch, std::string(), patch, false);
+    return change(parameters, error, Change::patch, std::string_view(), patch, false);
 }
 
 bool CParameterPatch::jsonPatchText(CParameters& parameters, const std::string& text, CParameters::TextError& error)

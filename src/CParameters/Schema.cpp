@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -719,7 +720,9 @@ private:
     [[gnu::noinline]] void failCount(const Json::Value& v, const char* keyword, const char* what,
                                      std::uint64_t count, const char* unit)
     {
-        fail(v, keyword, what, std::to_string(count), unit);
+        char digits[24];
+        const int length = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(count));
+        fail(v, keyword, what, std::string_view(digits, static_cast<std::size_t>(length)), unit);
     }
 
     void number(const Node& node, const Json::Value& v);
