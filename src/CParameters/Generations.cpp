@@ -91,24 +91,6 @@ std::string evidencePrefix(const std::string& base)
     return cparameters::nameBeside(base, damagedSuffix, false, sizeof "20261206T141500Z-9");
 }
 
-bool readAll(int fd, std::string& text, TextError& error)
-{
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return fail(error, "read", errno);
-        }
-        if (got == 0) {
-            return true;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-}
-
 // The version of a file that a token names: which inode, how long, when last
 // written, and its CRC-32; "absent" for no file.
 std::string tokenOf(const struct stat& status, const std::string& text)
@@ -126,33 +108,14 @@ std::string tokenOf(const struct stat& status, const std::string& text)
 bool readVersion(const std::string& path, CParameters* into, TextError& error,
                  CParameterFile::Integrity* integrity = nullptr, std::string* token = nullptr)
 {
-    // Opened as loadJSONFile() opens: links followed as the kernel's rules
-    // allow, only a regular file.
-    cparameters::FileTarget target;
-    if (!cparameters::followLinks(path, target, error)) {
-        return false;
-    }
-    if (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode)) {
-        return false; // refused before it is opened: opening a FIFO would wake its writer
-    }
-    const Descriptor file(
-        target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW) : -1);
+    struct stat status;
+    std::string text;
+    bool absent;
+    const Descriptor file(cparameters::readRegularFile(path, text, status, error, absent));
     if (file.fd < 0) {
-        const int number = target.exists ? errno : ENOENT;
-        if (token != nullptr && number == ENOENT) {
+        if (token != nullptr && absent) {
             *token = "absent";
         }
-        return fail(error, "open", number);
-    }
-    struct stat status;
-    if (::fstat(file.fd, &status) != 0) {
-        return fail(error, "fstat", errno);
-    }
-    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
-        return false;
-    }
-    std::string text;
-    if (!readAll(file.fd, text, error)) {
         return false;
     }
     if (token != nullptr) {
@@ -220,7 +183,7 @@ bool loads(int fd, struct stat& status, TextError& damage)
     std::string text;
     CParameters parsed;
     CParameterFile::Integrity integrity = CParameterFile::unsealed;
-    return ::fstat(fd, &status) == 0 && readAll(fd, text, damage) &&
+    return ::fstat(fd, &status) == 0 && cparameters::readOpenFile(fd, status, text, damage) &&
            cparameters::verify(fd, status, text, damage, &integrity) &&
            (integrity == CParameterFile::checked || parsed.deSerialiseAsJSON(text, damage));
 }

@@ -342,33 +342,8 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
     return cparameters::readTextFile(path, text, error) && deSerialiseAsJSON(text, error);
 }
 
-bool cparameters::readTextFile(const std::string& path, std::string& text, TextError& error)
+bool cparameters::readOpenFile(int fd, const struct stat& status, std::string& text, TextError& error)
 {
-    // Only a regular file is opened: the type is looked at before, where
-    // the links are followed, and again on what open() gave, since the name
-    // may have changed in between. O_NONBLOCK and O_NOCTTY, so that such a
-    // change to a FIFO or a terminal neither waits nor takes a terminal.
-    cparameters::FileTarget target;
-    if (!cparameters::followLinks(path, target, error)) {
-        return false;
-    }
-    if (!target.exists) {
-        return fail(error, "open", ENOENT);
-    }
-    if (!cparameters::refuseIrregular(error, nullptr, target.status.st_mode)) {
-        return false;
-    }
-    const Descriptor file(::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
-    if (file.fd < 0) {
-        return fail(error, "open", errno);
-    }
-    struct stat status;
-    if (::fstat(file.fd, &status) != 0) {
-        return fail(error, "fstat", errno);
-    }
-    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
-        return false;
-    }
     if (static_cast<unsigned long long>(status.st_size) >= text.max_size()) {
         return fail(error, "read", EFBIG);
     }
@@ -380,7 +355,7 @@ bool cparameters::readTextFile(const std::string& path, std::string& text, TextE
         if (used == text.size()) {
             text.resize(text.size() * 2);
         }
-        const ssize_t got = ::read(file.fd, &text[used], text.size() - used);
+        const ssize_t got = ::read(fd, &text[used], text.size() - used);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -393,5 +368,46 @@ bool cparameters::readTextFile(const std::string& path, std::string& text, TextE
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    return cparameters::verify(file.fd, status, text, error);
+    return true;
+}
+
+int cparameters::readRegularFile(const std::string& path, std::string& text, struct stat& status, TextError& error,
+                                 bool& absent)
+{
+    // Only a regular file is opened: the type is looked at before, where
+    // the links are followed, and again on what open() gave, since the name
+    // may have changed in between. O_NONBLOCK and O_NOCTTY, so that such a
+    // change to a FIFO or a terminal neither waits nor takes a terminal.
+    absent = false;
+    cparameters::FileTarget target;
+    if (!cparameters::followLinks(path, target, error) ||
+        (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode))) {
+        return -1;
+    }
+    Descriptor file(target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW)
+                                  : -1);
+    if (file.fd < 0) {
+        const int number = target.exists ? errno : ENOENT;
+        absent = number == ENOENT;
+        fail(error, "open", number);
+        return -1;
+    }
+    if (::fstat(file.fd, &status) != 0) {
+        fail(error, "fstat", errno);
+        return -1;
+    }
+    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode) || !readOpenFile(file.fd, status, text, error)) {
+        return -1;
+    }
+    const int fd = file.fd;
+    file.fd = -1;
+    return fd;
+}
+
+bool cparameters::readTextFile(const std::string& path, std::string& text, TextError& error)
+{
+    struct stat status;
+    bool absent;
+    const Descriptor file(readRegularFile(path, text, status, error, absent));
+    return file.fd >= 0 && cparameters::verify(file.fd, status, text, error);
 }
