@@ -391,14 +391,16 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
     }
     CParameters& result = report.serving == servesFile ? file : good; // changed in place, then merged
     for (auto it = result.begin(); check && it != result.end(); ++it) {
-        const std::string name(cparameters::memberName(it));
+        // Added from the view: one vector growth path with the schema's.
+        const std::string_view view = cparameters::memberName(it);
+        const std::string name(view);
         if (check(name, *it)) {
             continue;
         }
         if (report.serving == servesFile && readGood() && good.exists(name) && check(name, good.getParam(name))) {
-            report.fromLastGood.push_back(name);
+            report.fromLastGood.emplace_back(view);
         } else {
-            report.dropped.push_back(name);
+            report.dropped.emplace_back(view);
         }
     }
     for (const std::string& name : report.fromLastGood) {

@@ -554,7 +554,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
             if (!text || std::find(node.required.begin(), node.required.end(), *text) != node.required.end()) {
                 break;
             }
-            node.required.emplace_back(*text);
+            node.required.emplace_back(std::string_view(*text)); // a view, as names: one growth path
         }
         must = v.isArray() && node.required.size() == v.size() ? nullptr : "an array of distinct strings";
         break;
