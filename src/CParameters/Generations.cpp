@@ -398,9 +398,9 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
             continue;
         }
         if (report.serving == servesFile && readGood() && good.exists(name) && check(name, good.getParam(name))) {
-            report.fromLastGood.emplace_back(view);
+            report.fromLastGood.emplace_back(std::string_view(view));
         } else {
-            report.dropped.emplace_back(view);
+            report.dropped.emplace_back(std::string_view(view));
         }
     }
     for (const std::string& name : report.fromLastGood) {
