@@ -177,4 +177,17 @@ void writeJSON(const Json::Value& value, std::string& out)
     }
 }
 
+void writePointerStep(std::string_view token, std::string& out)
+{
+    out += '/';
+    for (const char c : token) {
+        if (c == '~' || c == '/') {
+            out += '~';
+            out += c == '~' ? '0' : '1';
+        } else {
+            out += c;
+        }
+    }
+}
+
 } // namespace cparameters

@@ -74,10 +74,7 @@ bool parsePointer(std::string_view pointer, Tokens& tokens, std::string& reason)
 {
     std::string pointer;
     for (std::size_t i = 0; i < count; ++i) {
-        pointer += '/';
-        for (const char c : tokens[i]) {
-            pointer += c == '~' ? "~0" : c == '/' ? "~1" : std::string_view(&c, 1);
-        }
+        cparameters::writePointerStep(tokens[i], pointer);
     }
     reason = what;
     cparameters::writeJSON(Json::Value(pointer.data(), pointer.data() + pointer.size()), reason);

@@ -625,15 +625,7 @@ void trace(const Step* step, Violation& v, std::string& label)
         label += '/';
     }
     label += token;
-    v.pointer += '/';
-    for (const char c : token) {
-        if (c == '~' || c == '/') {
-            v.pointer += '~';
-            v.pointer += c == '~' ? '0' : '1';
-        } else {
-            v.pointer += c;
-        }
-    }
+    cparameters::writePointerStep(token, v.pointer);
 }
 
 // Line starts of a checked text, to place violations.
@@ -930,6 +922,18 @@ void place(TextError& error, std::string_view text, std::size_t offset, std::str
     cparameters::setRecordAt(error, text, offset, std::move(reason));
 }
 
+// Reads a schema's or an instance's text, offsets kept, as the container's
+// reader does; error placed where it is not JSON.
+bool readDocument(const std::string& text, Json::Value& value, TextError& error)
+{
+    cparameters::Rejection rejection;
+    if (!cparameters::readJSON(text, CParameters::maxJSONDepth, value, rejection, true)) {
+        place(error, text, rejection.offset, std::move(rejection.reason));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 CParameterSchema::CParameterSchema() : m_root(std::make_shared<CParameterSchema::Node>()) {}
@@ -941,9 +945,7 @@ bool CParameterSchema::load(const std::string& text, TextError& error)
 {
     return cparameters::guardAllocation([&] {
         Json::Value schema;
-        cparameters::Rejection rejection;
-        if (!cparameters::readJSON(text, CParameters::maxJSONDepth, schema, rejection, true)) {
-            place(error, text, rejection.offset, rejection.reason);
+        if (!readDocument(text, schema, error)) {
             return false;
         }
         auto root = std::make_shared<CParameterSchema::Node>();
@@ -1009,9 +1011,7 @@ bool CParameterSchema::checkJSON(const std::string& text, std::vector<Violation>
     return cparameters::guardAllocation([&] {
         violations.clear();
         Json::Value instance;
-        cparameters::Rejection rejection;
-        if (!cparameters::readJSON(text, CParameters::maxJSONDepth, instance, rejection, true)) {
-            place(error, text, rejection.offset, rejection.reason);
+        if (!readDocument(text, instance, error)) {
             return false;
         }
         const Lines lines(text);
