@@ -79,7 +79,7 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
     m_name = cparameters::nameBeside(target.base, ".lock", false);
     std::string shown = target.path.substr(0, target.path.size() - target.base.size());
     shown += m_name;
-    const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     // Every failure below holds nothing; a lock file made here stays, since
     // removed without the lock it could be another's. One way out for them
     // all: the failed call and its error number (no call where
@@ -103,10 +103,11 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         // a new FILE will get 0666 less the umask, its lock the same less
         // the read bits.
         m_created = true;
-        m_fd = ::openat(m_directory, m_name.c_str(), flags | O_CREAT | O_EXCL, target.exists ? 0200 : 0222);
+        m_fd =
+            cparameters::openBeside(m_directory, m_name.c_str(), flags | O_CREAT | O_EXCL, target.exists ? 0200 : 0222);
         if (m_fd < 0 && errno == EEXIST) {
             m_created = false;
-            m_fd = ::openat(m_directory, m_name.c_str(), flags);
+            m_fd = cparameters::openBeside(m_directory, m_name.c_str(), flags);
             if (m_fd < 0 && errno == ENOENT) {
                 continue; // removed meanwhile by a holder
             }

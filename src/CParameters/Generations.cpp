@@ -7,11 +7,11 @@
 // sync that ends the save makes both durable. Every name change is atomic
 // and every file involved was synced before, so after a power cut FILE and
 // FILE.last-good each hold their old or their new version, whole.
+#include "Generations.h"
 #include "CParameterFile.h"
 #include "ErrorRecord.h"
 #include "FileLock.h"
 #include "FilePaths.h"
-#include "Generations.h"
 #include "JsoncppAdapters.h"
 
 #include <cerrno>
@@ -31,6 +31,8 @@
 
 namespace {
 
+using cparameters::Descriptor;
+
 using TextError = CParameters::TextError;
 
 const char attribute[] = "user.cparameters.crc32";
@@ -43,19 +45,6 @@ bool fail(TextError& error, const char* call, int number)
 {
     return cparameters::failCall(error, call, nullptr, number);
 }
-
-struct Descriptor {
-    explicit Descriptor(int number) : fd(number) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    int fd;
-};
 
 // CRC-32 (the polynomial of zlib and Ethernet), a byte at a time through a
 // table made on first use (in memory, not in the library's file). It finds
@@ -227,8 +216,9 @@ bool seal(int fd, const std::string& text, TextError& error)
         return fail(error, "fstat", errno);
     }
     char value[64];
-    const int length = std::snprintf(value, sizeof value, "crc32=%08x mtime=%lld.%09ld", static_cast<unsigned>(crc32(text)),
-                                     static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec);
+    const int length =
+        std::snprintf(value, sizeof value, "crc32=%08x mtime=%lld.%09ld", static_cast<unsigned>(crc32(text)),
+                      static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec);
     if (::fsetxattr(fd, attribute, value, static_cast<std::size_t>(length), 0) != 0 && errno != ENOTSUP) {
         return fail(error, "fsetxattr", errno);
     }
@@ -254,7 +244,7 @@ bool verify(int fd, const struct stat& status, const std::string& text, TextErro
             return false;
         }
         found = seconds != status.st_mtim.tv_sec || nanoseconds != status.st_mtim.tv_nsec ? CParameterFile::edited
-                                                                                             : CParameterFile::checked;
+                                                                                          : CParameterFile::checked;
         if (found == CParameterFile::checked && crc != crc32(text)) {
             setRecord(error, 0, 0, 0, "damaged: the content does not match its checksum", 0);
             return false;

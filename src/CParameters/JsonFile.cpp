@@ -36,6 +36,8 @@
 
 namespace {
 
+using cparameters::Descriptor;
+
 using TextError = CParameters::TextError;
 
 // A failure at no place in a text: the reason names the call.
@@ -49,21 +51,6 @@ bool fail(TextError& error, const char* call, int number)
 {
     return cparameters::failCall(error, call, nullptr, number);
 }
-
-// Closes on every way out; only descriptors whose close cannot lose data
-// (read-only ones) are left to it.
-struct Descriptor {
-    explicit Descriptor(int number) : fd(number) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    int fd;
-};
 
 // Temp files are "." + the target's name + ".tmp-" + this many random
 // characters, 72 random bits; a name too long for that within NAME_MAX is
@@ -173,8 +160,8 @@ struct Temp {
             for (const unsigned char byte : bytes) {
                 candidate += alphabet[byte % 64];
             }
-            fd = ::openat(directory, candidate.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, mode);
+            fd = cparameters::openBeside(directory, candidate.c_str(),
+                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, mode);
             if (fd < 0) {
                 if (errno == EEXIST) {
                     continue;
@@ -384,8 +371,8 @@ int cparameters::readRegularFile(const std::string& path, std::string& text, str
         (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode))) {
         return -1;
     }
-    Descriptor file(target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW)
-                                  : -1);
+    Descriptor file(
+        target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW) : -1);
     if (file.fd < 0) {
         const int number = target.exists ? errno : ENOENT;
         absent = number == ENOENT;
