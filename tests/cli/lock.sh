@@ -21,21 +21,30 @@ wait "$reader"
 
 # While another process holds FILE.lock, a set waits and a get does not. The
 # set is waiting once the kernel lists its process as blocked on a lock ("->"
-# in /proc/locks); a set that ends first did not wait.
-exec 9>>f.lock
-flock -x 9
+# in /proc/locks); a set that ends first did not wait. The holder lives as
+# long as it holds the lock (until the file "locked" goes): in a PID
+# namespace (a package build's chroot or container) /proc/locks hides a lock
+# whose taker has ended, and the requests waiting for it with it.
+flock -x f.lock sh -c ': >locked; i=0; while [ -e locked ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done' &
+holder=$!
+for _ in $(seq 100); do [ -e locked ] && break; sleep 0.1; done
+[ -e locked ] || fail "the lock's holder did not start"
 "${tool[@]}" set f held 1 &
 writer=$!
 if [ -r /proc/locks ]; then
-    until grep -qE -- "-> FLOCK +ADVISORY +WRITE +$writer " /proc/locks; do
-        kill -0 "$writer" 2>/dev/null || { fail "set did not wait for the lock" && break; }
+    waited=
+    for _ in $(seq 300); do
+        grep -qE -- "-> FLOCK +ADVISORY +WRITE +$writer " /proc/locks && waited=1 && break
+        kill -0 "$writer" 2>/dev/null || break
         sleep 0.1
     done
+    [ -n "$waited" ] || fail "set was not seen waiting for the lock: $(cat /proc/locks)"
 else
     skip "no /proc/locks here to see a set wait for the lock"
 fi
 [ "$("${tool[@]}" get f held; echo "exit status $?")" = "exit status 1" ] || fail "get under the lock did not say absent"
-flock -u 9
+rm -f locked
+wait "$holder" || fail "the lock's holder: exit status $?"
 wait "$writer" || fail "set after the lock: exit status $?"
 [ "$("${tool[@]}" get f held)" = 1 ] || fail "the set that waited did not land"
 
