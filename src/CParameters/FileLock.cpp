@@ -77,48 +77,58 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         return failCall(error, "open", target.directory.c_str(), errno);
     }
     m_name = cparameters::nameBeside(target.base, ".lock", false);
-    const std::string shown = target.path.substr(0, target.path.size() - target.base.size()) + m_name;
-    const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    std::string shown = target.path.substr(0, target.path.size() - target.base.size());
+    shown += m_name;
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     // Every failure below holds nothing; a lock file made here stays, since
-    // removed without the lock it could be another's.
-    const auto refuse = [this] {
-        release();
-        return false;
-    };
+    // removed without the lock it could be another's. One way out for them
+    // all: the failed call and its error number (no call where
+    // refuseIrregular has filled the record).
+    const char* call = nullptr;
+    int number = 0;
     for (;;) {
         // Only a regular file is opened: looked at before, where that can
         // be done, and on what open() gave.
         struct stat named, locked;
         if (::fstatat(m_directory, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0) {
             if (!cparameters::refuseIrregular(error, shown.c_str(), named.st_mode)) {
-                return refuse();
+                break;
             }
         } else if (errno != ENOENT) {
-            return failCall(error, "stat", shown.c_str(), errno) || refuse();
+            call = "stat";
+            number = errno;
+            break;
         }
         // Write bits only, so that nobody opens it who may not write FILE;
         // a new FILE will get 0666 less the umask, its lock the same less
         // the read bits.
         m_created = true;
-        m_fd = ::openat(m_directory, m_name.c_str(), flags | O_CREAT | O_EXCL, target.exists ? 0200 : 0222);
+        m_fd =
+            cparameters::openBeside(m_directory, m_name.c_str(), flags | O_CREAT | O_EXCL, target.exists ? 0200 : 0222);
         if (m_fd < 0 && errno == EEXIST) {
             m_created = false;
-            m_fd = ::openat(m_directory, m_name.c_str(), flags);
+            m_fd = cparameters::openBeside(m_directory, m_name.c_str(), flags);
             if (m_fd < 0 && errno == ENOENT) {
                 continue; // removed meanwhile by a holder
             }
         }
         if (m_fd < 0) {
-            return failCall(error, "open", shown.c_str(), errno) || refuse();
+            call = "open";
+            number = errno;
+            break;
         }
         if (::fstat(m_fd, &locked) != 0) {
-            return failCall(error, "fstat", shown.c_str(), errno) || refuse();
+            call = "fstat";
+            number = errno;
+            break;
         }
         if (!cparameters::refuseIrregular(error, shown.c_str(), locked.st_mode)) {
-            return refuse();
+            break;
         }
         if (locked.st_nlink > 1) { // another name of some other file
-            return failCall(error, "open", shown.c_str(), EMLINK) || refuse();
+            call = "open";
+            number = EMLINK;
+            break;
         }
         if (target.exists) {
             conform(m_fd, locked, target.status);
@@ -127,7 +137,9 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         while ((result = ::flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
         if (result != 0) {
-            return failCall(error, "flock", shown.c_str(), errno) || refuse();
+            call = "flock";
+            number = errno;
+            break;
         }
         if (::fstatat(m_directory, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == locked.st_dev &&
             named.st_ino == locked.st_ino) {
@@ -137,4 +149,9 @@ bool CParameterFileLock::acquire(const std::string& path, CParameters::TextError
         ::close(m_fd); // removed or replaced by the holder before: start over
         m_fd = -1;
     }
+    if (call != nullptr) {
+        failCall(error, call, shown.c_str(), number);
+    }
+    release();
+    return false;
 }

@@ -125,7 +125,8 @@ std::string nameBeside(const std::string& base, const char* suffix, bool hidden,
     for (const char c : base) {
         hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
     }
-    name.append(base, 0, room - 17).append(1, '~');
+    name.append(base.data(), room - 17);
+    name += '~';
     for (int shift = 60; shift >= 0; shift -= 4) {
         name += "0123456789abcdef"[(hash >> shift) & 15];
     }

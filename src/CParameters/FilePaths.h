@@ -11,9 +11,33 @@
 #include <cstddef>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cparameters {
+
+// openat() with O_CLOEXEC always added: no descriptor of a save, load or
+// lock may reach a child that a thread of a daemon starts meanwhile.
+inline int openBeside(int directory, const char* name, int flags, mode_t mode = 0)
+{
+    return ::openat(directory, name, flags | O_CLOEXEC, mode);
+}
+
+// Closes on every way out; only descriptors whose close cannot lose data
+// (read-only ones) are left to it.
+struct Descriptor {
+    explicit Descriptor(int number) : fd(number) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    int fd;
+};
 
 // "CALL: strerror(number)", or "CALL: NAME: ..." when \p name is not
 // null (a file other than the one the caller named); always false.

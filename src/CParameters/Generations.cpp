@@ -7,11 +7,12 @@
 // sync that ends the save makes both durable. Every name change is atomic
 // and every file involved was synced before, so after a power cut FILE and
 // FILE.last-good each hold their old or their new version, whole.
+#include "Generations.h"
 #include "CParameterFile.h"
 #include "ErrorRecord.h"
 #include "FileLock.h"
 #include "FilePaths.h"
-#include "Generations.h"
+#include "JsoncppAdapters.h"
 
 #include <cerrno>
 #include <climits>
@@ -30,6 +31,8 @@
 
 namespace {
 
+using cparameters::Descriptor;
+
 using TextError = CParameters::TextError;
 
 const char attribute[] = "user.cparameters.crc32";
@@ -37,24 +40,11 @@ const char lastGoodSuffix[] = ".last-good";
 const char damagedSuffix[] = ".damaged-";
 const std::size_t evidenceKept = 3;
 
-bool fail(TextError& error, const std::string& call, int number)
+// "CALL: reason"; always false.
+bool fail(TextError& error, const char* call, int number)
 {
-    cparameters::setRecord(error, 0, 0, 0, call + ": " + std::strerror(number), number);
-    return false;
+    return cparameters::failCall(error, call, nullptr, number);
 }
-
-struct Descriptor {
-    explicit Descriptor(int number) : fd(number) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    int fd;
-};
 
 // CRC-32 (the polynomial of zlib and Ethernet), a byte at a time through a
 // table made on first use (in memory, not in the library's file). It finds
@@ -82,13 +72,6 @@ std::uint32_t crc32(const std::string& data)
     return ~crc;
 }
 
-std::string hex(std::uint32_t value)
-{
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
-    return text;
-}
-
 std::string lastGoodName(const std::string& base) { return cparameters::nameBeside(base, lastGoodSuffix, false); }
 
 // FILE.damaged- and room for the time and a count behind it.
@@ -97,33 +80,15 @@ std::string evidencePrefix(const std::string& base)
     return cparameters::nameBeside(base, damagedSuffix, false, sizeof "20261206T141500Z-9");
 }
 
-bool readAll(int fd, std::string& text, TextError& error)
-{
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return fail(error, "read", errno);
-        }
-        if (got == 0) {
-            return true;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-}
-
 // The version of a file that a token names: which inode, how long, when last
 // written, and its CRC-32; "absent" for no file.
 std::string tokenOf(const struct stat& status, const std::string& text)
 {
     char token[96];
-    std::snprintf(token, sizeof token, "%llx:%llx:%llx:%lld.%09ld:%s", static_cast<unsigned long long>(status.st_dev),
+    std::snprintf(token, sizeof token, "%llx:%llx:%llx:%lld.%09ld:%08x", static_cast<unsigned long long>(status.st_dev),
                   static_cast<unsigned long long>(status.st_ino), static_cast<unsigned long long>(status.st_size),
                   static_cast<long long>(status.st_mtim.tv_sec), static_cast<long>(status.st_mtim.tv_nsec),
-                  hex(crc32(text)).c_str());
+                  static_cast<unsigned>(crc32(text)));
     return token;
 }
 
@@ -132,33 +97,14 @@ std::string tokenOf(const struct stat& status, const std::string& text)
 bool readVersion(const std::string& path, CParameters* into, TextError& error,
                  CParameterFile::Integrity* integrity = nullptr, std::string* token = nullptr)
 {
-    // Opened as loadJSONFile() opens: links followed as the kernel's rules
-    // allow, only a regular file.
-    cparameters::FileTarget target;
-    if (!cparameters::followLinks(path, target, error)) {
-        return false;
-    }
-    if (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode)) {
-        return false; // refused before it is opened: opening a FIFO would wake its writer
-    }
-    const Descriptor file(
-        target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW) : -1);
+    struct stat status;
+    std::string text;
+    bool absent;
+    const Descriptor file(cparameters::readRegularFile(path, text, status, error, absent));
     if (file.fd < 0) {
-        const int number = target.exists ? errno : ENOENT;
-        if (token != nullptr && number == ENOENT) {
+        if (token != nullptr && absent) {
             *token = "absent";
         }
-        return fail(error, "open", number);
-    }
-    struct stat status;
-    if (::fstat(file.fd, &status) != 0) {
-        return fail(error, "fstat", errno);
-    }
-    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
-        return false;
-    }
-    std::string text;
-    if (!readAll(file.fd, text, error)) {
         return false;
     }
     if (token != nullptr) {
@@ -199,7 +145,7 @@ void pruneEvidence(int directory, const std::string& prefix)
         while (const dirent* entry = ::readdir(listing)) {
             if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
                 ++count;
-                oldest = oldest.empty() || oldest > entry->d_name ? entry->d_name : oldest;
+                oldest = oldest.empty() || std::strcmp(oldest.c_str(), entry->d_name) > 0 ? entry->d_name : oldest;
             }
         }
         if (count > evidenceKept && ::unlinkat(directory, oldest.c_str(), 0) != 0) {
@@ -226,7 +172,7 @@ bool loads(int fd, struct stat& status, TextError& damage)
     std::string text;
     CParameters parsed;
     CParameterFile::Integrity integrity = CParameterFile::unsealed;
-    return ::fstat(fd, &status) == 0 && readAll(fd, text, damage) &&
+    return ::fstat(fd, &status) == 0 && cparameters::readOpenFile(fd, status, text, damage) &&
            cparameters::verify(fd, status, text, damage, &integrity) &&
            (integrity == CParameterFile::checked || parsed.deSerialiseAsJSON(text, damage));
 }
@@ -241,7 +187,9 @@ bool linkEvidence(int directory, const char* from, const std::string& base, Text
     const std::string prefix = evidencePrefix(base);
     for (char attempt = '1'; attempt <= '9'; ++attempt) {
         const char suffix[] = {'-', attempt, '\0'};
-        const std::string name = prefix + stamp + (attempt > '1' ? suffix : "");
+        std::string name = prefix;
+        name += stamp;
+        name += attempt > '1' ? suffix : "";
         if (::linkat(directory, from, directory, name.c_str(), 0) == 0) {
             // Durable before the save's rename can make it the only name left.
             if (::fsync(directory) != 0) {
@@ -268,8 +216,9 @@ bool seal(int fd, const std::string& text, TextError& error)
         return fail(error, "fstat", errno);
     }
     char value[64];
-    const int length = std::snprintf(value, sizeof value, "crc32=%s mtime=%lld.%09ld", hex(crc32(text)).c_str(),
-                                     static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec);
+    const int length =
+        std::snprintf(value, sizeof value, "crc32=%08x mtime=%lld.%09ld", static_cast<unsigned>(crc32(text)),
+                      static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec);
     if (::fsetxattr(fd, attribute, value, static_cast<std::size_t>(length), 0) != 0 && errno != ENOTSUP) {
         return fail(error, "fsetxattr", errno);
     }
@@ -295,7 +244,7 @@ bool verify(int fd, const struct stat& status, const std::string& text, TextErro
             return false;
         }
         found = seconds != status.st_mtim.tv_sec || nanoseconds != status.st_mtim.tv_nsec ? CParameterFile::edited
-                                                                                             : CParameterFile::checked;
+                                                                                          : CParameterFile::checked;
         if (found == CParameterFile::checked && crc != crc32(text)) {
             setRecord(error, 0, 0, 0, "damaged: the content does not match its checksum", 0);
             return false;
@@ -391,7 +340,8 @@ std::string CParameterFile::lastGoodPath(const std::string& path)
     if (!cparameters::followLinks(path, target, error)) {
         return path + lastGoodSuffix; // what cannot be followed cannot be read either
     }
-    return target.path.substr(0, target.path.size() - target.base.size()) + lastGoodName(target.base);
+    std::string last = target.path.substr(0, target.path.size() - target.base.size());
+    return last += lastGoodName(target.base);
 }
 
 bool CParameterFile::load(const std::string& path, CParameters& into, Report& report)
@@ -431,14 +381,16 @@ bool CParameterFile::load(const std::string& path, CParameters& into, Report& re
     }
     CParameters& result = report.serving == servesFile ? file : good; // changed in place, then merged
     for (auto it = result.begin(); check && it != result.end(); ++it) {
-        const std::string name = CParameters::getKey(it);
+        // Added from the view: one vector growth path with the schema's.
+        const std::string_view view = cparameters::memberName(it);
+        const std::string name(view);
         if (check(name, *it)) {
             continue;
         }
         if (report.serving == servesFile && readGood() && good.exists(name) && check(name, good.getParam(name))) {
-            report.fromLastGood.push_back(name);
+            report.fromLastGood.emplace_back(std::string_view(view));
         } else {
-            report.dropped.push_back(name);
+            report.dropped.emplace_back(std::string_view(view));
         }
     }
     for (const std::string& name : report.fromLastGood) {
@@ -464,8 +416,9 @@ bool CParameterFile::repair(const std::string& path, Report& report, TextError& 
     // Nothing to save leaves no lock file behind, where this made one.
     if (!load(path, good, report)) {
         lock.discard();
-        cparameters::setRecord(error, 0, 0, 0, "no last good version to restore: " + report.lastGoodError.reason,
-                               report.lastGoodError.systemError);
+        std::string reason = "no last good version to restore: ";
+        reason += report.lastGoodError.reason;
+        cparameters::setRecord(error, 0, 0, 0, std::move(reason), report.lastGoodError.systemError);
         return false;
     }
     if (report.serving == servesFile) {

@@ -23,6 +23,17 @@ bool seal(int fd, const std::string& text, CParameters::TextError& error);
 bool verify(int fd, const struct stat& status, const std::string& text, CParameters::TextError& error,
             CParameterFile::Integrity* integrity = nullptr);
 
+// Reads the open file fd, whose fstat is status, from where it stands to
+// its end into text (which it replaces).
+bool readOpenFile(int fd, const struct stat& status, std::string& text, CParameters::TextError& error);
+
+// Opens path read-only as loadJSONFile() does (links followed as the
+// kernel's rules allow, only a regular file) and reads it whole into text,
+// status being the open file's fstat. The open descriptor, which the caller
+// closes; or -1, with error set, and absent saying whether there was no file.
+int readRegularFile(const std::string& path, std::string& text, struct stat& status, CParameters::TextError& error,
+                    bool& absent);
+
 // Keeps the file that a save is about to replace: a hard link to it under
 // a temp name (tempName, the save's own, with its last character changed,
 // so that the stale-temp cleanup takes it should the save die) renamed onto

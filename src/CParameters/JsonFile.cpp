@@ -36,6 +36,8 @@
 
 namespace {
 
+using cparameters::Descriptor;
+
 using TextError = CParameters::TextError;
 
 // A failure at no place in a text: the reason names the call.
@@ -49,21 +51,6 @@ bool fail(TextError& error, const char* call, int number)
 {
     return cparameters::failCall(error, call, nullptr, number);
 }
-
-// Closes on every way out; only descriptors whose close cannot lose data
-// (read-only ones) are left to it.
-struct Descriptor {
-    explicit Descriptor(int number) : fd(number) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    int fd;
-};
 
 // Temp files are "." + the target's name + ".tmp-" + this many random
 // characters, 72 random bits; a name too long for that within NAME_MAX is
@@ -173,8 +160,8 @@ struct Temp {
             for (const unsigned char byte : bytes) {
                 candidate += alphabet[byte % 64];
             }
-            fd = ::openat(directory, candidate.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, mode);
+            fd = cparameters::openBeside(directory, candidate.c_str(),
+                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, mode);
             if (fd < 0) {
                 if (errno == EEXIST) {
                     continue;
@@ -202,10 +189,13 @@ struct Temp {
     }
 
     // "CALL: FOLDER/NAME: reason": the temp's own name, as the failed call
-    // was on it.
-    bool failOn(TextError& error, const char* call, const std::string& file, int number) const
+    // was on it. Out of line: five failures share it.
+    [[gnu::noinline]] bool failOn(TextError& error, const char* call, const std::string& file, int number) const
     {
-        return cparameters::failCall(error, call, (folder + '/' + file).c_str(), number);
+        std::string shown = folder;
+        shown += '/';
+        shown += file;
+        return cparameters::failCall(error, call, shown.c_str(), number);
     }
 
     int directory;
@@ -339,33 +329,8 @@ bool CParameters::loadJSONFile(const std::string& path, TextError& error)
     return cparameters::readTextFile(path, text, error) && deSerialiseAsJSON(text, error);
 }
 
-bool cparameters::readTextFile(const std::string& path, std::string& text, TextError& error)
+bool cparameters::readOpenFile(int fd, const struct stat& status, std::string& text, TextError& error)
 {
-    // Only a regular file is opened: the type is looked at before, where
-    // the links are followed, and again on what open() gave, since the name
-    // may have changed in between. O_NONBLOCK and O_NOCTTY, so that such a
-    // change to a FIFO or a terminal neither waits nor takes a terminal.
-    cparameters::FileTarget target;
-    if (!cparameters::followLinks(path, target, error)) {
-        return false;
-    }
-    if (!target.exists) {
-        return fail(error, "open", ENOENT);
-    }
-    if (!cparameters::refuseIrregular(error, nullptr, target.status.st_mode)) {
-        return false;
-    }
-    const Descriptor file(::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
-    if (file.fd < 0) {
-        return fail(error, "open", errno);
-    }
-    struct stat status;
-    if (::fstat(file.fd, &status) != 0) {
-        return fail(error, "fstat", errno);
-    }
-    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode)) {
-        return false;
-    }
     if (static_cast<unsigned long long>(status.st_size) >= text.max_size()) {
         return fail(error, "read", EFBIG);
     }
@@ -377,7 +342,7 @@ bool cparameters::readTextFile(const std::string& path, std::string& text, TextE
         if (used == text.size()) {
             text.resize(text.size() * 2);
         }
-        const ssize_t got = ::read(file.fd, &text[used], text.size() - used);
+        const ssize_t got = ::read(fd, &text[used], text.size() - used);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -390,5 +355,46 @@ bool cparameters::readTextFile(const std::string& path, std::string& text, TextE
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
-    return cparameters::verify(file.fd, status, text, error);
+    return true;
+}
+
+int cparameters::readRegularFile(const std::string& path, std::string& text, struct stat& status, TextError& error,
+                                 bool& absent)
+{
+    // Only a regular file is opened: the type is looked at before, where
+    // the links are followed, and again on what open() gave, since the name
+    // may have changed in between. O_NONBLOCK and O_NOCTTY, so that such a
+    // change to a FIFO or a terminal neither waits nor takes a terminal.
+    absent = false;
+    cparameters::FileTarget target;
+    if (!cparameters::followLinks(path, target, error) ||
+        (target.exists && !cparameters::refuseIrregular(error, nullptr, target.status.st_mode))) {
+        return -1;
+    }
+    Descriptor file(
+        target.exists ? ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW) : -1);
+    if (file.fd < 0) {
+        const int number = target.exists ? errno : ENOENT;
+        absent = number == ENOENT;
+        fail(error, "open", number);
+        return -1;
+    }
+    if (::fstat(file.fd, &status) != 0) {
+        fail(error, "fstat", errno);
+        return -1;
+    }
+    if (!cparameters::refuseIrregular(error, nullptr, status.st_mode) || !readOpenFile(file.fd, status, text, error)) {
+        return -1;
+    }
+    const int fd = file.fd;
+    file.fd = -1;
+    return fd;
+}
+
+bool cparameters::readTextFile(const std::string& path, std::string& text, TextError& error)
+{
+    struct stat status;
+    bool absent;
+    const Descriptor file(readRegularFile(path, text, status, error, absent));
+    return file.fd >= 0 && cparameters::verify(file.fd, status, text, error);
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "JsonStringBytes.h"
 #include "JsoncppAdapters.h"
@@ -74,11 +75,16 @@ void writeString(std::string_view text, std::string& out)
     out += '"';
 }
 
-template <typename Number> void writeNumber(Number number, std::string& out)
+// An integer in decimal. Printed by the C library, which the library links
+// anyway: the header-only integer to_chars would add its own digit tables.
+void writeInteger(const Json::Value& value, std::string& out)
 {
-    char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out.append(digits, end);
+    char digits[24];
+    const int length = value.type() == Json::intValue
+                           ? std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value.asLargestInt()))
+                           : std::snprintf(digits, sizeof digits, "%llu",
+                                           static_cast<unsigned long long>(value.asLargestUInt()));
+    out.append(digits, static_cast<std::size_t>(length));
 }
 
 void writeDouble(double number, std::string& out)
@@ -129,10 +135,8 @@ void writeJSON(const Json::Value& value, std::string& out)
         out += "null";
         break;
     case Json::intValue:
-        writeNumber(value.asLargestInt(), out);
-        break;
     case Json::uintValue:
-        writeNumber(value.asLargestUInt(), out);
+        writeInteger(value, out);
         break;
     case Json::realValue:
         writeDouble(value.asDouble(), out);
@@ -170,6 +174,19 @@ void writeJSON(const Json::Value& value, std::string& out)
         out += '}';
         break;
     }
+    }
+}
+
+void writePointerStep(std::string_view token, std::string& out)
+{
+    out += '/';
+    for (const char c : token) {
+        if (c == '~' || c == '/') {
+            out += '~';
+            out += c == '~' ? '0' : '1';
+        } else {
+            out += c;
+        }
     }
 }
 

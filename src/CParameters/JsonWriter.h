@@ -21,6 +21,10 @@ void writeJSON(const Json::Value& value, std::string& out);
 // them in strings, and every other byte as it is: one line, whatever it holds.
 void writeOneLine(std::string_view text, std::string& out);
 
+// Appends "/" and token, with "~" and "/" escaped as "~0" and "~1": one step
+// of a JSON pointer.
+void writePointerStep(std::string_view token, std::string& out);
+
 } // namespace cparameters
 
 #endif

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,7 +21,7 @@
 #include "JsonWriter.h"
 #include "JsoncppAdapters.h"
 
-using cparameters::allocating;
+using cparameters::guardAllocation;
 using cparameters::findMember;
 using cparameters::memberName;
 
@@ -73,10 +74,7 @@ bool parsePointer(std::string_view pointer, Tokens& tokens, std::string& reason)
 {
     std::string pointer;
     for (std::size_t i = 0; i < count; ++i) {
-        pointer += '/';
-        for (const char c : tokens[i]) {
-            pointer += c == '~' ? "~0" : c == '/' ? "~1" : std::string_view(&c, 1);
-        }
+        cparameters::writePointerStep(tokens[i], pointer);
     }
     reason = what;
     cparameters::writeJSON(Json::Value(pointer.data(), pointer.data() + pointer.size()), reason);
@@ -101,7 +99,14 @@ std::size_t arrayIndex(const std::string& token, std::size_t size)
         token.find_first_not_of("0123456789") != std::string::npos) {
         return noIndex;
     }
-    return token.size() > 9 ? noIndex - 1 : std::stoul(token);
+    if (token.size() > 9) {
+        return noIndex - 1;
+    }
+    std::size_t index = 0;
+    for (const char digit : token) {
+        index = index * 10 + static_cast<std::size_t>(digit - '0');
+    }
+    return index;
 }
 
 // The member or element of container that token names, or null.
@@ -552,8 +557,9 @@ bool applyOperations(Draft& draft, const Json::Value& patch, std::string& reason
     for (Json::ArrayIndex i = 0; i < patch.size(); ++i) {
         const Json::Value& operation = patch[i];
         const Json::Value* op = operation.isObject() ? findMember(operation, "op") : nullptr;
+        const std::optional<std::string_view> name = op != nullptr ? cparameters::stringOf(*op) : std::nullopt;
         int kind = 0;
-        while (kind < unknown && !(op != nullptr && op->isString() && op->asString() == operationNames[kind])) {
+        while (kind < unknown && !(name && *name == operationNames[kind])) {
             ++kind;
         }
         std::string why;
@@ -567,8 +573,15 @@ bool applyOperations(Draft& draft, const Json::Value& patch, std::string& reason
         } else if (applyOperation(draft, operation, static_cast<Operation>(kind), why)) {
             continue;
         }
-        reason = "operation " + std::to_string(i) +
-                 (kind == unknown ? std::string() : std::string(" (") + operationNames[kind] + ")") + ": " + why;
+        reason = "operation ";
+        reason += std::to_string(i);
+        if (kind != unknown) {
+            reason += " (";
+            reason += operationNames[kind];
+            reason += ')';
+        }
+        reason += ": ";
+        reason += why;
         return false;
     }
     return true;
@@ -579,11 +592,11 @@ enum class Change { set, remove, merge, patch };
 // Works a change out on a draft and puts it into the container when it
 // succeeded; the record holds its reason or is cleared. One function for
 // every change, so that the code that makes it all or nothing is there once.
-bool change(CParameters& parameters, CParameters::TextError& error, Change kind, const std::string& pointer,
+bool change(CParameters& parameters, CParameters::TextError& error, Change kind, std::string_view pointer,
             const Json::Value& value, bool createParents)
 {
     std::string reason;
-    const bool changed = allocating([&] {
+    const bool changed = guardAllocation([&] {
         Draft draft(parameters);
         Tokens tokens;
         Json::Value taken;
@@ -616,7 +629,7 @@ bool change(CParameters& parameters, CParameters::TextError& error, Change kind,
 bool readPatch(const std::string& text, int levelsAbove, Json::Value& patch, CParameters::TextError& error)
 {
     cparameters::Rejection rejection;
-    const bool read = allocating(
+    const bool read = guardAllocation(
         [&] { return cparameters::readJSONValue(text, CParameters::maxJSONDepth + levelsAbove, patch, rejection); });
     if (!read) {
         cparameters::setRecordAt(error, text, rejection.offset, std::move(rejection.reason));
@@ -630,14 +643,14 @@ bool CParameterPatch::checkPointer(const std::string& pointer, CParameters::Text
 {
     Tokens tokens;
     std::string reason;
-    const bool valid = allocating([&] { return parsePointer(pointer, tokens, reason); });
+    const bool valid = guardAllocation([&] { return parsePointer(pointer, tokens, reason); });
     cparameters::setRecord(error, 0, 0, 0, std::move(reason), 0);
     return valid;
 }
 
 bool CParameterPatch::find(const CParameters& parameters, const std::string& pointer, Json::Value& value)
 {
-    return allocating([&] {
+    return guardAllocation([&] {
         Tokens tokens;
         std::string reason;
         Json::Value whole;
@@ -657,7 +670,7 @@ bool CParameterPatch::find(const CParameters& parameters, const std::string& poi
 Json::Value CParameterPatch::get(const CParameters& parameters, const std::string& pointer,
                                  const Json::Value& defaultValue)
 {
-    return allocating([&] {
+    return guardAllocation([&] {
         Json::Value value;
         return find(parameters, pointer, value) ? value : defaultValue;
     });
@@ -676,7 +689,7 @@ bool CParameterPatch::remove(CParameters& parameters, const std::string& pointer
 
 bool CParameterPatch::mergePatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error)
 {
-    return change(parameters, error, Change::merge, std::string(), patch, false);
+    return change(parameters, error, Change::merge, std::string_view(), patch, false);
 }
 
 bool CParameterPatch::mergePatchText(CParameters& parameters, const std::string& text,
@@ -688,7 +701,7 @@ bool CParameterPatch::mergePatchText(CParameters& parameters, const std::string&
 
 bool CParameterPatch::jsonPatch(CParameters& parameters, const Json::Value& patch, CParameters::TextError& error)
 {
-    return change(parameters, error, Change::patch, std::string(), patch, false);
+    return change(parameters, error, Change::patch, std::string_view(), patch, false);
 }
 
 bool CParameterPatch::jsonPatchText(CParameters& parameters, const std::string& text, CParameters::TextError& error)

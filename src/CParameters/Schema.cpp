@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -64,6 +65,12 @@ struct SchemaNode {
     std::vector<SchemaNode> properties;            // beside names
     std::vector<std::string> required;             // distinct
 
+    // Out of line: made and destroyed in several places (a vector's
+    // growth, unique_ptr, the shared root), one copy of each serves them.
+    SchemaNode();
+    SchemaNode(SchemaNode&&);
+    ~SchemaNode();
+
     const SchemaNode* property(std::string_view name) const
     {
         const auto it = std::lower_bound(names.begin(), names.end(), name,
@@ -77,6 +84,10 @@ struct SchemaNode {
         return declared != nullptr ? declared : additional.get();
     }
 };
+
+SchemaNode::SchemaNode() = default;
+SchemaNode::SchemaNode(SchemaNode&&) = default;
+SchemaNode::~SchemaNode() = default;
 
 } // namespace cparameters
 
@@ -139,6 +150,20 @@ int compareNumbers(const Json::Value& a, const Json::Value& b)
     }
     const Json::UInt64 x = a.asUInt64(), y = b.asUInt64();
     return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// -1, 0 or 1 as a number is below, at or above 0.
+int signOf(const Json::Value& v)
+{
+    if (v.type() == Json::uintValue) {
+        return v.asUInt64() != 0;
+    }
+    if (v.type() == Json::intValue) {
+        const Json::Int64 x = v.asInt64();
+        return (x > 0) - (x < 0);
+    }
+    const double d = v.asDouble();
+    return (d > 0) - (d < 0);
 }
 
 bool isIntegral(const Json::Value& v)
@@ -372,7 +397,7 @@ bool reject(Fault& fault, const Json::Value& at, std::string reason)
 // Whether v is a non-negative integer (2.0 included); its value, saturated.
 bool readCount(const Json::Value& v, std::uint64_t& count)
 {
-    if (!isIntegral(v) || compareNumbers(v, Json::Value(0)) < 0) {
+    if (!isIntegral(v) || signOf(v) < 0) {
         return false;
     }
     count = v.type() != Json::realValue              ? v.asUInt64()
@@ -496,7 +521,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
         node.bounds[slot] = v;
         if (!isNumber(v)) {
             must = "a number";
-        } else if (slot == Node::multipleOf && compareNumbers(v, Json::Value(0)) <= 0) {
+        } else if (slot == Node::multipleOf && signOf(v) <= 0) {
             must = "a number above 0";
         }
         break;
@@ -529,7 +554,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
             if (!text || std::find(node.required.begin(), node.required.end(), *text) != node.required.end()) {
                 break;
             }
-            node.required.emplace_back(*text);
+            node.required.emplace_back(std::string_view(*text)); // a view, as names: one growth path
         }
         must = v.isArray() && node.required.size() == v.size() ? nullptr : "an array of distinct strings";
         break;
@@ -546,7 +571,7 @@ bool compileKeyword(std::string_view key, const Json::Value& v, const Json::Valu
         break;
     }
     case dialectKind:
-        if (!root && !schema.isMember("$id")) {
+        if (!root && cparameters::findMember(schema, "$id") == nullptr) {
             return reject(fault, v, "\"$schema\" only at the root of a schema resource");
         }
         must = stringOf(v) == std::optional<std::string_view>(dialect)
@@ -600,15 +625,7 @@ void trace(const Step* step, Violation& v, std::string& label)
         label += '/';
     }
     label += token;
-    v.pointer += '/';
-    for (const char c : token) {
-        if (c == '~' || c == '/') {
-            v.pointer += '~';
-            v.pointer += c == '~' ? '0' : '1';
-        } else {
-            v.pointer += c;
-        }
-    }
+    cparameters::writePointerStep(token, v.pointer);
 }
 
 // Line starts of a checked text, to place violations.
@@ -678,11 +695,26 @@ private:
         m_out.push_back(std::move(v));
     }
 
-    // Reports "DESCRIPTION what tail unit" of v.
-    void fail(const Json::Value& v, const char* keyword, const char* what, std::string_view tail,
-              std::string_view unit = std::string_view())
+    // Reports "DESCRIPTION what tail unit" of v. Out of line, as are the
+    // two below: each check then passes its parts, not a built string.
+    [[gnu::noinline]] void fail(const Json::Value& v, const char* keyword, const char* what, std::string_view tail,
+                                std::string_view unit = std::string_view())
     {
         report(v, keyword, joined({describe(v), what, tail, unit}));
+    }
+    // ... where the tail describes other.
+    [[gnu::noinline]] void failOn(const Json::Value& v, const char* keyword, const char* what,
+                                  const Json::Value& other)
+    {
+        fail(v, keyword, what, describe(other));
+    }
+    // ... where the tail is count and unit.
+    [[gnu::noinline]] void failCount(const Json::Value& v, const char* keyword, const char* what,
+                                     std::uint64_t count, const char* unit)
+    {
+        char digits[24];
+        const int length = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(count));
+        fail(v, keyword, what, std::string_view(digits, static_cast<std::size_t>(length)), unit);
     }
 
     void number(const Node& node, const Json::Value& v);
@@ -733,7 +765,7 @@ void Checker::value(const Node& node, const Json::Value& v)
         }
     }
     if (node.has[Node::constValue] && compareJSON(v, node.values[Node::constValue]) != 0) {
-        fail(v, "const", " is not the constant ", describe(node.values[Node::constValue]));
+        failOn(v, "const", " is not the constant ", node.values[Node::constValue]);
     }
     if (node.has[Node::enumValues]) {
         bool found = false;
@@ -779,10 +811,10 @@ void Checker::value(const Node& node, const Json::Value& v)
 void Checker::lengths(const Node& node, const Json::Value& v, std::uint64_t length, int slot, const char* unit)
 {
     if (length < node.counts[slot]) {
-        fail(v, countKeyword(slot), " is shorter than ", std::to_string(node.counts[slot]), unit);
+        failCount(v, countKeyword(slot), " is shorter than ", node.counts[slot], unit);
     }
     if (length > node.counts[slot + 1]) {
-        fail(v, countKeyword(slot + 1), " is longer than ", std::to_string(node.counts[slot + 1]), unit);
+        failCount(v, countKeyword(slot + 1), " is longer than ", node.counts[slot + 1], unit);
     }
 }
 
@@ -795,12 +827,12 @@ void Checker::number(const Node& node, const Json::Value& v)
         const Json::Value& bound = node.bounds[slot];
         const int side = bound.isNull() ? 0 : compareNumbers(v, bound) * (slot % 2 == 0 ? -1 : 1);
         if (side > 0 || (side == 0 && !bound.isNull() && slot >= Node::exclusiveMinimum)) {
-            fail(v, boundKeyword(slot), says[slot], describe(bound));
+            failOn(v, boundKeyword(slot), says[slot], bound);
         }
     }
     const Json::Value& divisor = node.bounds[Node::multipleOf];
     if (!divisor.isNull() && !isMultiple(v, divisor)) {
-        fail(v, "multipleOf", " is not a multiple of ", describe(divisor));
+        failOn(v, "multipleOf", " is not a multiple of ", divisor);
     }
 }
 
@@ -864,29 +896,42 @@ void Checker::members(const Node& node, Json::Value::const_iterator first, Json:
     }
 }
 
-// jsoncpp reports a failed malloc as its own exception; the library's
-// promise for a shortage of memory is std::bad_alloc.
-template <typename Operation> auto allocating(Operation operation) -> decltype(operation())
+} // namespace
+
+void cparameters::rethrowAllocationFailure()
 {
     try {
-        return operation();
+        throw;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        if (cparameters::isJsoncppAllocationFailure(e)) {
+        if (isJsoncppAllocationFailure(e)) {
             throw std::bad_alloc();
         }
         throw;
     }
 }
 
+namespace {
+
 void clearRecord(TextError& error) { cparameters::setRecord(error, 0, 0, 0, std::string(), 0); }
 
 // Fills error as the container's readers do for a fault at offset of text.
 void place(TextError& error, std::string_view text, std::size_t offset, std::string reason)
 {
-    const Lines lines(text.substr(0, offset));
-    cparameters::setRecord(error, offset, lines.starts.size(), offset - lines.starts.back() + 1, std::move(reason), 0);
+    cparameters::setRecordAt(error, text, offset, std::move(reason));
+}
+
+// Reads a schema's or an instance's text, offsets kept, as the container's
+// reader does; error placed where it is not JSON.
+bool readDocument(const std::string& text, Json::Value& value, TextError& error)
+{
+    cparameters::Rejection rejection;
+    if (!cparameters::readJSON(text, CParameters::maxJSONDepth, value, rejection, true)) {
+        place(error, text, rejection.offset, std::move(rejection.reason));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -898,11 +943,9 @@ CParameterSchema& CParameterSchema::operator=(const CParameterSchema& other) = d
 
 bool CParameterSchema::load(const std::string& text, TextError& error)
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         Json::Value schema;
-        cparameters::Rejection rejection;
-        if (!cparameters::readJSON(text, CParameters::maxJSONDepth, schema, rejection, true)) {
-            place(error, text, rejection.offset, rejection.reason);
+        if (!readDocument(text, schema, error)) {
             return false;
         }
         auto root = std::make_shared<CParameterSchema::Node>();
@@ -925,7 +968,7 @@ bool CParameterSchema::loadFile(const std::string& path, TextError& error)
 
 std::vector<Violation> CParameterSchema::check(const CParameters& parameters) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         std::vector<Violation> out;
         Checker checker(out, nullptr);
         const Tree& root = m_root->root;
@@ -947,7 +990,7 @@ std::vector<Violation> CParameterSchema::check(const CParameters& parameters) co
 
 std::vector<Violation> CParameterSchema::checkValue(const Json::Value& instance) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         std::vector<Violation> out;
         Checker(out, nullptr).value(m_root->root, instance);
         return out;
@@ -956,7 +999,7 @@ std::vector<Violation> CParameterSchema::checkValue(const Json::Value& instance)
 
 std::vector<Violation> CParameterSchema::checkParam(const std::string& name, const Json::Value& value) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         std::vector<Violation> out;
         Checker(out, nullptr).param(m_root->root, name, value);
         return out;
@@ -965,12 +1008,10 @@ std::vector<Violation> CParameterSchema::checkParam(const std::string& name, con
 
 bool CParameterSchema::checkJSON(const std::string& text, std::vector<Violation>& violations, TextError& error) const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         violations.clear();
         Json::Value instance;
-        cparameters::Rejection rejection;
-        if (!cparameters::readJSON(text, CParameters::maxJSONDepth, instance, rejection, true)) {
-            place(error, text, rejection.offset, rejection.reason);
+        if (!readDocument(text, instance, error)) {
             return false;
         }
         const Lines lines(text);
@@ -996,7 +1037,7 @@ bool CParameterSchema::readOnly(const std::string& name) const
 
 CParameters CParameterSchema::defaults() const
 {
-    return allocating([&] {
+    return cparameters::guardAllocation([&] {
         CParameters result;
         const Tree& root = m_root->root;
         for (std::size_t i = 0; i < root.names.size(); ++i) {
@@ -1015,7 +1056,7 @@ bool mergeChecked(const Tree& root, CParameters& parameters, const CParameters& 
                   std::vector<Violation>& violations)
 {
     violations.clear();
-    allocating([&] {
+    cparameters::guardAllocation([&] {
         Checker checker(violations, nullptr);
         for (auto it = incoming.begin(); it != incoming.end(); ++it) {
             checker.param(root, memberName(it), *it);

@@ -308,4 +308,19 @@ SUITE(CompareAndSave)
             CHECK(final.exists("name" + std::to_string(i)));
         }
     }
+
+    // A file that was absent at the load is created by the save, once.
+    TEST(AnAbsentFileIsSavedOnlyWhileStillAbsent)
+    {
+        const Scratch scratch;
+        const std::string f = scratch.path("f");
+        CParameters state;
+        CParameterFile::Report report;
+        CHECK(!CParameterFile::load(f, state, report));
+        std::string token = report.token, stale = report.token;
+        CParameters::TextError error;
+        CHECK(CParameterFile::saveIfUnchanged(parsed("{\"n\":1}"), f, token, error));
+        CHECK(!CParameterFile::saveIfUnchanged(parsed("{\"n\":2}"), f, stale, error));
+        CHECK_EQUAL(ESTALE, error.systemError);
+    }
 }

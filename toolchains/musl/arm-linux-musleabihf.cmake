@@ -29,6 +29,10 @@ set(CMAKE_CXX_COMPILER "${CPARAMETERS_MUSL_TOOLCHAIN}/bin/${_triple}-g++")
 # target needs (toolchains/musl/README.md has the figures).
 string(APPEND CMAKE_C_FLAGS_INIT " -mthumb")
 string(APPEND CMAKE_CXX_FLAGS_INIT " -mthumb")
+# Only the GNU symbol hash, which musl's loader reads: the older SysV table
+# beside it would be about 2 KB more of the library for no loader here.
+string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,--hash-style=gnu")
+string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,--hash-style=gnu")
 
 set(_sysroot "${CPARAMETERS_SYSROOT}")
 if(NOT _sysroot)

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# bash test.sh PROGRAM [EMULATOR...]: the agent against Debian's mosquitto
+# bash mqtt-agent.sh PROGRAM [EMULATOR...]: examples/mqtt-agent against Debian's mosquitto
 # broker, started here on a free port of 127.0.0.1 (loopback only, every wait
 # bounded): deltas sent in order, late and twice, and a rejected one; then the
 # file and every state the agent reported are checked. Exits 77 (skipped),
 # saying why, where the broker or its clients are missing or cannot start.
 set -u
 set -m # each background job its own process group, ended by its id
-here=$(cd "$(dirname "$0")" && pwd)
+here=$(cd "$(dirname "$0")/../../examples/mqtt-agent" && pwd)
 program=$1
 shift
 export CPARAMETERS="$* $program" # the emulator first, as tests/cli/lib.sh runs it
