@@ -21,11 +21,15 @@ wait "$reader"
 
 # While another process holds FILE.lock, a set waits and a get does not. The
 # set is waiting once the kernel lists its process as blocked on a lock ("->"
-# in /proc/locks); a set that ends first did not wait. The holder lives as
-# long as it holds the lock (until the file "locked" goes): in a PID
-# namespace (a package build's chroot or container) /proc/locks hides a lock
-# whose taker has ended, and the requests waiting for it with it.
-flock -x f.lock sh -c ': >locked; i=0; while [ -e locked ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done' &
+# in /proc/locks); a set that ends first did not wait. The holder takes the
+# lock itself and lives as long as it holds it (until the file "locked"
+# goes): in a PID namespace (a package build's chroot or container)
+# /proc/locks hides a lock whose taker has ended, and the requests waiting
+# for it with it. It is perl (Debian's perl-base, always installed) because
+# flock(1) opens FILE.lock for reading, which its mode (write only) refuses.
+perl -e 'use Fcntl qw(:flock); open(my $lock, ">>", "f.lock") or die "f.lock: $!\n";
+    flock($lock, LOCK_EX) or die "flock: $!\n"; open(my $mark, ">", "locked") or die "locked: $!\n"; close($mark);
+    for (1 .. 600) { last unless -e "locked"; select(undef, undef, undef, 0.1) }' &
 holder=$!
 for _ in $(seq 100); do [ -e locked ] && break; sleep 0.1; done
 [ -e locked ] || fail "the lock's holder did not start"
