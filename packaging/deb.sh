@@ -11,7 +11,8 @@
 #      install tests check an install tree's files in every build);
 #   3. installed: the packages of step 1 installed; the autopkgtest
 #      debian/tests/consumer builds a user's program with
-#      find_package(CParameters) and with pkg-config, runs it, and the tool.
+#      find_package(CParameters) and with pkg-config, runs it, compiles each
+#      public header alone, and runs the tool.
 # Run as root on Debian (mmdebstrap and chroot need it). Work and results in
 # build/deb/ (the packages in build/deb/out/). Each step prints its time.
 #   CPARAMETERS_DEB_MIRROR   the Debian mirror (default: this machine's first)
