@@ -170,6 +170,48 @@ bool same(const CParameterLayers::Violation& a, const CParameterLayers::Violatio
            a.violation.keyword == b.violation.keyword && a.violation.reason == b.violation.reason;
 }
 
+// Values of FILE that break SCHEMA (a newer firmware narrowed a range, say)
+// fall back one by one: to the last good version's value where that
+// conforms, else out of FILE's layer, so that a default serves; the rest of
+// FILE serves. Each is reported at its place, with what serves instead.
+int fallBack(View& view, const std::string& file)
+{
+    std::vector<CParameterLayers::Violation> broken;
+    for (const CParameterLayers::Violation& found : view.layers.check()) {
+        if (found.origin == file && !found.violation.pointer.empty()) {
+            broken.push_back(found);
+        }
+    }
+    if (broken.empty()) {
+        return done;
+    }
+    reportViolations(broken);
+    CParameters served;
+    CParameterFile::Report report;
+    const CParameterSchema& schema = view.schema;
+    CParameterFile::load(file, served, report, [&](const std::string& name, const Json::Value& value) {
+        return schema.checkParam(name, value).empty();
+    });
+    for (const CParameterLayers::Violation& found : broken) {
+        const std::string& name = found.violation.name;
+        if (std::find(view.fellBack.begin(), view.fellBack.end(), name) != view.fellBack.end()) {
+            continue;
+        }
+        view.fellBack.push_back(name);
+        const bool kept = served.exists(name);
+        if (view.file.exists(name)) {
+            if (kept) {
+                view.file.setParam(name, served.getParam(name));
+            } else {
+                view.file.removeParam(name);
+            }
+        }
+        say("cparameters: warning: " + file + ": " + name +
+            (kept ? ": the last good version's value serves" : ": left out, a default serves where there is one"));
+    }
+    return done;
+}
+
 // load() but for the report of violations, which changeFile() makes of a
 // change's own only.
 int read(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
@@ -183,14 +225,30 @@ int read(const Options& options, const std::string& file, bool missingIsEmpty, V
     }
     CParameters::TextError error;
     for (const Defaults& defaults : options.defaults) {
-        if (!view.layers.loadLayer(defaults.path, error, only) &&
-            !(defaults.optional && error.systemError == ENOENT)) {
+        if (!view.layers.loadLayer(defaults.path, error, only) && !(defaults.optional && error.systemError == ENOENT)) {
             return loadFault(defaults.path, error);
         }
     }
     // A FILE that does not load whole (missing, damaged) is FILE's frame's
     // matter: its last good version may serve.
-    return view.layers.loadDevice(file, error, only) ? int(done) : loadInto(view, file, missingIsEmpty);
+    if (!view.layers.loadDevice(file, error, only)) {
+        return loadInto(view, file, missingIsEmpty);
+    }
+    return view.declared ? fallBack(view, file) : int(done);
+}
+
+// The violations left to report once FILE's values have fallen back (a
+// view for one name keeps the read's own list).
+std::vector<CParameterLayers::Violation> violationsLeft(const View& view)
+{
+    std::vector<CParameterLayers::Violation> left;
+    for (const CParameterLayers::Violation& found : view.layers.check()) {
+        if (found.origin != view.layers.deviceOrigin() || found.violation.pointer.empty() ||
+            std::find(view.fellBack.begin(), view.fellBack.end(), found.violation.name) == view.fellBack.end()) {
+            left.push_back(found);
+        }
+    }
+    return left;
 }
 
 } // namespace
@@ -198,7 +256,7 @@ int read(const Options& options, const std::string& file, bool missingIsEmpty, V
 int load(const Options& options, const std::string& file, bool missingIsEmpty, View& view, const std::string* only)
 {
     const int status = read(options, file, missingIsEmpty, view, only);
-    return status != done ? status : reportViolations(view.layers.check());
+    return status != done ? status : reportViolations(violationsLeft(view));
 }
 
 int mergeChecked(const std::string& file, View& view, const CParameters& incoming, bool& changed)
@@ -247,6 +305,8 @@ int changeFile(const Options& options, const std::string& file, const Change& ch
         if (status == done) {
             status = change(view, changed);
         }
+        // What serves is saved: values of FILE that fell back go with it.
+        changed = changed || (status == done && !view.fellBack.empty());
         if (changed && view.declared) {
             std::vector<CParameterLayers::Violation> added;
             for (const CParameterLayers::Violation& found : view.layers.check()) {

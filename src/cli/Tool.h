@@ -80,6 +80,9 @@ struct View {
     CParameterSchema schema;             // SCHEMA's declarations, when declared
     bool declared = false;
     bool unreadable = false; // neither FILE nor its last good version loads
+    // FILE's parameters whose values broke SCHEMA and fell back to the last
+    // good version's value, or out of FILE's layer.
+    std::vector<std::string> fellBack;
 };
 
 // Loads SCHEMA where one is named, the defaults files, then FILE, into

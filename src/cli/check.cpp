@@ -28,6 +28,9 @@ int check(const Args& args, const Options& options)
             // break SCHEMA, at their places.
             View layered;
             status = std::max(status, load(options, file, false, layered));
+            if (!layered.fellBack.empty()) {
+                status = std::max(status, int(rejected));
+            }
             continue;
         }
         status = std::max(status, loadFault(file, report.fileError));
