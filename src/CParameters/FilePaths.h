@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,22 @@ namespace cparameters {
 inline int openBeside(int directory, const char* name, int flags, mode_t mode = 0)
 {
     return ::openat(directory, name, flags | O_CLOEXEC, mode);
+}
+
+// A listing of the folder open as \p directory, read through a descriptor
+// of its own (close-on-exec), so that closedir() leaves \p directory open;
+// null when it cannot be had.
+inline DIR* listFolder(int directory)
+{
+    const int scan = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0) {
+        return nullptr;
+    }
+    DIR* const listing = ::fdopendir(scan);
+    if (listing == nullptr) {
+        ::close(scan);
+    }
+    return listing;
 }
 
 // Closes on every way out; only descriptors whose close cannot lose data

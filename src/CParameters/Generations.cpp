@@ -129,13 +129,8 @@ bool tokenNow(const std::string& path, std::string& token)
 // effort: what fails stays for the next time.
 void pruneEvidence(int directory, const std::string& prefix)
 {
-    const int scan = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scan < 0) {
-        return;
-    }
-    DIR* const listing = ::fdopendir(scan);
+    DIR* const listing = cparameters::listFolder(directory);
     if (listing == nullptr) {
-        ::close(scan);
         return;
     }
     // A pass for each removal, the oldest each time: a save adds one at most.

@@ -101,13 +101,8 @@ bool isTempName(const char* name, const std::string& prefix)
 // leaves a stale file for the next save, and this save goes on.
 void removeStaleTemps(int directory, const std::string& prefix)
 {
-    const int scan = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scan < 0) {
-        return;
-    }
-    DIR* const listing = ::fdopendir(scan);
+    DIR* const listing = cparameters::listFolder(directory);
     if (listing == nullptr) {
-        ::close(scan);
         return;
     }
     while (const dirent* entry = ::readdir(listing)) {
